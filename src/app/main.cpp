@@ -1,0 +1,113 @@
+// clipspout MODE SCRIPT: has the frame server evaluate SCRIPT into a clip
+// and hands the clip to one mode.
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "app/diag.h"
+#include "app/platform.h"
+#include "frameserver/avs_library.h"
+#include "reports/info_report.h"
+
+enum run_mode { MODE_AUDIO = 0, MODE_VIDEO = 1, MODE_INFO = 2, MODE_X264BD = 3, MODE_USAGE = 4 };
+
+static void print_usage()
+{
+    fputs("clipspout for AviSynth 2.6.0 Alpha 2\n"
+          "Usage: clipspout [audio|video|info|x264] input.avs\n"
+          "   audio  - output wav extensible format audio to stdout.\n"
+          "   video  - output yuv4mpeg2 format video to stdout.\n"
+          "   info   - output information about aviscript clip.\n"
+          "   x264bd - suggest x264 arguments for bluray disc encoding.\n",
+          stderr);
+    exit(2);
+}
+
+static run_mode parse_mode(const char* keyword)
+{
+    static const char* const keywords[] = {"audio", "video", "info", "x264bd"};
+    for (int mode = MODE_AUDIO; mode < MODE_USAGE; ++mode)
+        if (strcmp(keyword, keywords[mode]) == 0)
+            return static_cast<run_mode>(mode);
+    return MODE_USAGE;
+}
+
+// The frame server's messages may span lines ("...\n(script.avs, line 3)");
+// a diagnostic is one line.
+static std::string one_line(const char* message)
+{
+    std::string line;
+    for (const char* c = message; *c; ++c) {
+        bool is_break = *c == '\n' || *c == '\r';
+        if (is_break) {
+            if (!line.empty() && line.back() != ' ')
+                line += ' ';
+        } else {
+            line += *c;
+        }
+    }
+    while (!line.empty() && line.back() == ' ')
+        line.pop_back();
+    return line;
+}
+
+static AVS_Clip* import_script(AVS_ScriptEnvironment* env, const char* path)
+{
+    AVS_Value path_value;
+    path_value.type = AVS_TAG_STRING;
+    path_value.array_size = 0;
+    path_value.d.string = path;
+    AVS_Value args;
+    args.type = AVS_TAG_ARRAY;
+    args.array_size = 1;
+    args.d.array = &path_value;
+
+    AVS_Value result = avs.avs_invoke(env, "Import", args, nullptr);
+    avs.avs_release_value(args);
+    avs.avs_release_value(path_value);
+
+    if (result.type != AVS_TAG_CLIP) {
+        // Users cannot mend a script whose error they never see.
+        if (result.type == AVS_TAG_ERROR && result.d.string && result.d.string[0])
+            diag_print(DIAG_WARN, "%s\n", one_line(result.d.string).c_str());
+        diag_print(DIAG_ERROR, "avs files return value is not a clip.\n");
+    }
+    AVS_Clip* clip = avs.avs_take_clip(result, env);
+    avs.avs_release_value(result);
+    return clip;
+}
+
+int main(int argc, char** argv)
+{
+    if (argc != 3)
+        print_usage();
+    run_mode mode = parse_mode(argv[1]);
+    if (mode == MODE_USAGE)
+        print_usage();
+    const char* script_path = argv[2];
+
+    ignore_broken_pipe();
+    load_frameserver();
+    AVS_ScriptEnvironment* env = avs.avs_create_script_environment(AVS_INTERFACE_VERSION);
+    if (!env)
+        diag_print(DIAG_ERROR, "cannot create a script environment (interface version %d) with %s.\n",
+                   AVS_INTERFACE_VERSION, FRAMESERVER_LIBRARY);
+
+    AVS_Clip* clip = import_script(env, script_path);
+    switch (mode) {
+    case MODE_AUDIO: diag_print(DIAG_ERROR, "audio mode is not built yet.\n"); break;
+    case MODE_VIDEO: diag_print(DIAG_ERROR, "video mode is not built yet.\n"); break;
+    case MODE_INFO: print_info(clip); break;
+    case MODE_X264BD: diag_print(DIAG_ERROR, "x264bd mode is not built yet.\n"); break;
+    case MODE_USAGE: break;
+    }
+
+    // A report lost to a full disk must not end as a success.
+    if (fflush(stdout) != 0 || ferror(stdout))
+        diag_print(DIAG_ERROR, "cannot write to stdout.\n");
+
+    avs.avs_release_clip(clip);
+    avs.avs_delete_script_environment(env);
+    return 0;
+}

@@ -1,0 +1,129 @@
+// The AviSynth C interface, as far as clipspout uses it.
+//
+// Only the leading fields the tool reads are declared; the frame server may
+// append more after them (AviSynth+ does), so nothing here depends on the
+// full size of a frame or frame buffer.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#if defined(_WIN32) && !defined(_WIN64)
+#define AVSC_CC __stdcall
+#else
+#define AVSC_CC
+#endif
+
+extern "C" {
+
+struct AVS_ScriptEnvironment;
+struct AVS_Clip;
+
+struct AVS_Value {
+    short type;        // 'c' clip, 's' string, 'a' array, 'e' error, ...
+    short array_size;  // element count when type is 'a'
+    union {
+        void* clip;
+        char boolean;
+        int integer;
+        float floating_pt;
+        const char* string;
+        const AVS_Value* array;
+    } d;
+};
+
+struct AVS_VideoInfo {
+    int width, height;  // width 0: no video
+    unsigned fps_numerator, fps_denominator;
+    int num_frames;
+    int pixel_type;
+    int audio_samples_per_second;  // 0: no audio
+    int sample_type;
+    int64_t num_audio_samples;
+    int nchannels;
+    int image_type;
+};
+
+struct AVS_VideoFrameBuffer {
+    unsigned char* data;
+    int data_size;
+};
+
+struct AVS_VideoFrame {
+    volatile long refcount;
+    AVS_VideoFrameBuffer* vfb;
+    int offset, pitch, row_size, height;
+    int offsetU, offsetV;
+    int pitchUV;
+    int row_sizeUV, heightUV;
+};
+
+}  // extern "C"
+
+// The frame server is a C library compiled elsewhere: these layouts are the
+// contract, so any drift must fail the build rather than corrupt a stream.
+static_assert(sizeof(AVS_Value) == 2 * sizeof(void*), "AVS_Value is 8 bytes on 32-bit, 16 on 64-bit");
+static_assert(offsetof(AVS_Value, array_size) == 2, "AVS_Value array_size offset");
+static_assert(offsetof(AVS_Value, d) == sizeof(void*), "AVS_Value payload offset");
+static_assert(sizeof(AVS_VideoInfo) == 48, "AVS_VideoInfo size");
+static_assert(offsetof(AVS_VideoInfo, fps_numerator) == 8, "AVS_VideoInfo fps offset");
+static_assert(offsetof(AVS_VideoInfo, audio_samples_per_second) == 24, "AVS_VideoInfo audio rate offset");
+static_assert(offsetof(AVS_VideoInfo, num_audio_samples) == 32, "AVS_VideoInfo sample count offset");
+static_assert(offsetof(AVS_VideoInfo, image_type) == 44, "AVS_VideoInfo image_type offset");
+static_assert(offsetof(AVS_VideoFrameBuffer, data_size) == sizeof(void*), "frame buffer size offset");
+static_assert(offsetof(AVS_VideoFrame, vfb) == sizeof(void*), "frame buffer pointer offset");
+static_assert(offsetof(AVS_VideoFrame, offset) == 2 * sizeof(void*), "frame plane fields offset");
+static_assert(offsetof(AVS_VideoFrame, heightUV) == 2 * sizeof(void*) + 8 * sizeof(int), "frame heightUV offset");
+
+constexpr int AVS_INTERFACE_VERSION = 4;
+
+// Value tags.
+constexpr short AVS_TAG_CLIP = 'c';
+constexpr short AVS_TAG_STRING = 's';
+constexpr short AVS_TAG_ARRAY = 'a';
+constexpr short AVS_TAG_ERROR = 'e';
+constexpr short AVS_TAG_INT = 'i';
+constexpr short AVS_TAG_FLOAT = 'f';
+constexpr short AVS_TAG_BOOL = 'b';
+constexpr short AVS_TAG_VOID = 'v';
+
+// pixel_type values. The field is signed in the interface; the values are
+// written as unsigned bit patterns.
+constexpr int AVS_CS_BGR24 = static_cast<int>(0x50000001u);
+constexpr int AVS_CS_BGR32 = static_cast<int>(0x50000002u);
+constexpr int AVS_CS_YUY2 = static_cast<int>(0x60000004u);
+constexpr int AVS_CS_YV24 = static_cast<int>(0xA000030Bu);
+constexpr int AVS_CS_YV16 = static_cast<int>(0xA0000308u);
+constexpr int AVS_CS_YV12 = static_cast<int>(0xA0000008u);
+constexpr int AVS_CS_YV411 = static_cast<int>(0xA0000309u);
+constexpr int AVS_CS_Y8 = static_cast<int>(0xE0000000u);
+
+// sample_type values.
+constexpr int AVS_SAMPLE_INT8 = 1;
+constexpr int AVS_SAMPLE_INT16 = 2;
+constexpr int AVS_SAMPLE_INT24 = 4;
+constexpr int AVS_SAMPLE_INT32 = 8;
+constexpr int AVS_SAMPLE_FLOAT = 16;
+
+// image_type bits. Higher bits may carry an audio channel mask, so these
+// are only ever tested one by one.
+constexpr int AVS_IT_BFF = 1;
+constexpr int AVS_IT_TFF = 2;
+constexpr int AVS_IT_FIELDBASED = 4;
+
+// The functions the tool calls, as they are exported (undecorated names).
+extern "C" {
+typedef AVS_ScriptEnvironment*(AVSC_CC* avs_create_script_environment_func)(int version);
+typedef void(AVSC_CC* avs_delete_script_environment_func)(AVS_ScriptEnvironment*);
+typedef AVS_Value(AVSC_CC* avs_invoke_func)(AVS_ScriptEnvironment*, const char* name, AVS_Value args,
+                                            const char** arg_names);
+typedef AVS_Clip*(AVSC_CC* avs_take_clip_func)(AVS_Value, AVS_ScriptEnvironment*);
+typedef void(AVSC_CC* avs_set_to_clip_func)(AVS_Value*, AVS_Clip*);
+typedef void(AVSC_CC* avs_release_value_func)(AVS_Value);
+typedef void(AVSC_CC* avs_release_clip_func)(AVS_Clip*);
+typedef const AVS_VideoInfo*(AVSC_CC* avs_get_video_info_func)(AVS_Clip*);
+typedef AVS_VideoFrame*(AVSC_CC* avs_get_frame_func)(AVS_Clip*, int n);
+typedef void(AVSC_CC* avs_release_video_frame_func)(AVS_VideoFrame*);
+typedef int(AVSC_CC* avs_get_audio_func)(AVS_Clip*, void* buf, int64_t start, int64_t count);
+typedef const char*(AVSC_CC* avs_clip_get_error_func)(AVS_Clip*);
+}

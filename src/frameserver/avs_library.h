@@ -1,0 +1,40 @@
+// The frame-server library, loaded at run time so that one binary works
+// with whichever AviSynth is installed.
+#pragma once
+
+#include "frameserver/avs_c.h"
+
+#if defined(_WIN32)
+#define FRAMESERVER_LIBRARY "avisynth.dll"
+#elif defined(__APPLE__)
+#define FRAMESERVER_LIBRARY "libavisynth.dylib"
+#else
+#define FRAMESERVER_LIBRARY "libavisynth.so"
+#endif
+
+#define AVS_LIBRARY_FUNCTIONS(X)        \
+    X(avs_create_script_environment)    \
+    X(avs_delete_script_environment)    \
+    X(avs_invoke)                       \
+    X(avs_take_clip)                    \
+    X(avs_set_to_clip)                  \
+    X(avs_release_value)                \
+    X(avs_release_clip)                 \
+    X(avs_get_video_info)               \
+    X(avs_get_frame)                    \
+    X(avs_release_video_frame)          \
+    X(avs_get_audio)                    \
+    X(avs_clip_get_error)
+
+struct avs_library {
+#define AVS_LIBRARY_MEMBER(name) name##_func name;
+    AVS_LIBRARY_FUNCTIONS(AVS_LIBRARY_MEMBER)
+#undef AVS_LIBRARY_MEMBER
+};
+
+// Filled by load_frameserver; calls read avs.avs_get_frame(...) and so on.
+extern avs_library avs;
+
+// Loads the library and resolves every function above, or ends the process
+// with an error naming the library.
+void load_frameserver();

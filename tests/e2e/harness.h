@@ -1,0 +1,43 @@
+// Runs the built tool as a separate process against the stand-in frame
+// server. CLIPSPOUT_TEST_TOOL overrides the tool's path and
+// CLIPSPOUT_TEST_LAUNCHER puts a launcher (for example "wine") before it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct run_options {
+    std::string library_dir = STANDIN_DIR;  // the only folder searched for the frame server
+    std::string stdout_path;                // stdout to this file instead of a pipe
+    long stdout_limit = -1;                 // close the pipe after this many bytes
+    std::vector<std::string> env;           // extra NAME=VALUE settings
+};
+
+struct run_result {
+    int status = -1;     // exit status, or -1 if the process died of a signal
+    int signal = 0;
+    std::string out;
+    std::string err;
+};
+
+run_result run_tool(const std::vector<std::string>& args, const run_options& options = {});
+
+// Writes a script into a fresh folder of the test run; returns its path.
+std::string write_script(const std::string& name, const std::string& text);
+
+std::string read_file(const std::string& path);
+
+// The stand-in's documented content.
+inline unsigned char pattern_byte(int frame, int plane, int row, int column)
+{
+    return static_cast<unsigned char>((column + 3 * (row + frame % 8) + 85 * plane) % 251);
+}
+
+inline uint32_t sample_key(int64_t sample, int channel)
+{
+    return static_cast<uint32_t>(sample) * 2654435761u + static_cast<uint32_t>(channel) * 40503u;
+}
+
+// Runs a shell command, returns what it printed on stdout; status in *status.
+std::string shell(const std::string& command, int* status = nullptr);

@@ -1,0 +1,110 @@
+// Command line, script import and frame-server loading, end to end.
+
+#include <gtest/gtest.h>
+
+#include "harness.h"
+
+static const char usage_text[] =
+    "clipspout for AviSynth 2.6.0 Alpha 2\n"
+    "Usage: clipspout [audio|video|info|x264] input.avs\n"
+    "   audio  - output wav extensible format audio to stdout.\n"
+    "   video  - output yuv4mpeg2 format video to stdout.\n"
+    "   info   - output information about aviscript clip.\n"
+    "   x264bd - suggest x264 arguments for bluray disc encoding.\n";
+
+TEST(RunSequence, UnacceptableArgumentsPrintUsageWithoutTouchingTheFrameServer)
+{
+    std::string script = write_script("usage.avs", "BlankClip()\n");
+    const std::vector<std::vector<std::string>> cases = {
+        {},
+        {"info"},
+        {"info", script, "extra"},
+        {"x264", script},
+        {"Audio", script},
+        {"VIDEO", script},
+        {"", script},
+        {"info ", script},
+    };
+    run_options no_frame_server;
+    no_frame_server.library_dir = "/nonexistent";
+    for (const auto& args : cases) {
+        run_result r = run_tool(args, no_frame_server);
+        EXPECT_EQ(r.status, 2) << testing::PrintToString(args);
+        EXPECT_EQ(r.err, usage_text) << testing::PrintToString(args);
+        EXPECT_EQ(r.out, "") << testing::PrintToString(args);
+    }
+}
+
+TEST(RunSequence, ScriptWithoutAClipIsRefused)
+{
+    const char not_a_clip[] = "clipspout [error]: avs files return value is not a clip.\n";
+    struct {
+        const char* script;
+        std::string expected_err;
+    } cases[] = {
+        {"42\n", not_a_clip},
+        {"\"just a string\"\n", not_a_clip},
+        {"# nothing but a comment\n", not_a_clip},
+        {"BlankClip()\nNoSuchFilter()\n",
+         "clipspout [warn]: Script error: There is no function named 'NoSuchFilter'. (@, line 2)\n" +
+             std::string(not_a_clip)},
+        {"BlankClip(width=\"wide\")\n",
+         "clipspout [warn]: Script error: Invalid arguments to function 'BlankClip'. (@, line 1)\n" +
+             std::string(not_a_clip)},
+        {"BlankClip(\n", "clipspout [warn]: Script error: syntax error (@, line 1)\n" + std::string(not_a_clip)},
+    };
+    int n = 0;
+    for (const auto& c : cases) {
+        std::string path = write_script("notclip" + std::to_string(n++) + ".avs", c.script);
+        std::string expected = c.expected_err;
+        size_t at = expected.find('@');
+        if (at != std::string::npos)
+            expected.replace(at, 1, path);
+        run_result r = run_tool({"info", path});
+        EXPECT_EQ(r.status, 2) << c.script;
+        EXPECT_EQ(r.err, expected) << c.script;
+        EXPECT_EQ(r.out, "");
+    }
+
+    run_result missing = run_tool({"info", "/nonexistent/missing.avs"});
+    EXPECT_EQ(missing.status, 2);
+    EXPECT_EQ(missing.err, "clipspout [warn]: Import: couldn't open \"/nonexistent/missing.avs\"\n" +
+                               std::string(not_a_clip));
+}
+
+TEST(RunSequence, FrameServerThatCannotServeIsAClearError)
+{
+    std::string script = write_script("loader.avs", "BlankClip()\n");
+
+    run_options absent;
+    absent.library_dir = "/nonexistent";
+    run_result r = run_tool({"info", script}, absent);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err.rfind("clipspout [error]: cannot load libavisynth.so: ", 0), 0u) << r.err;
+    EXPECT_EQ(r.err.substr(r.err.size() - 2), ".\n");
+    EXPECT_EQ(r.err.find('\n'), r.err.size() - 1);
+
+    run_options incomplete;
+    incomplete.library_dir = INCOMPLETE_DIR;
+    r = run_tool({"info", script}, incomplete);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "clipspout [error]: cannot find avs_delete_script_environment in libavisynth.so.\n");
+
+    run_options old_interface;
+    old_interface.env = {"AVS_STANDIN_MAX_INTERFACE=3"};
+    r = run_tool({"info", script}, old_interface);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "clipspout [error]: cannot create a script environment (interface version 4) with "
+                     "libavisynth.so.\n");
+    EXPECT_EQ(r.out, "");
+}
+
+TEST(RunSequence, ReportLostToAFullDiskIsAFailure)
+{
+    std::string script = write_script("full.avs", "BlankClip()\n");
+    run_options full;
+    full.stdout_path = "/dev/full";
+    run_result r = run_tool({"info", script}, full);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "clipspout [error]: cannot write to stdout.\n");
+}

@@ -1,0 +1,114 @@
+// What the stand-in's clips contain: formats, the frame pattern and the
+// audio pattern. README.md beside this file gives the formulas.
+
+#include <cstring>
+
+#include "frameserver/clip_traits.h"
+#include "standin.h"
+
+namespace standin {
+namespace {
+
+const format_def formats[] = {
+    {"RGB24", AVS_CS_BGR24, 1, 3, 0, 0, 1, 1},
+    {"RGB32", AVS_CS_BGR32, 1, 4, 0, 0, 1, 1},
+    {"YUY2", AVS_CS_YUY2, 1, 2, 0, 0, 2, 1},
+    {"YV24", AVS_CS_YV24, 3, 1, 0, 0, 1, 1},
+    {"YV16", AVS_CS_YV16, 3, 1, 1, 0, 2, 1},
+    {"YV12", AVS_CS_YV12, 3, 1, 1, 1, 2, 2},
+    {"YV411", AVS_CS_YV411, 3, 1, 2, 0, 4, 1},
+    {"Y8", AVS_CS_Y8, 1, 1, 0, 0, 1, 1},
+    {"YUV420P10", static_cast<int>(0xA0050008u), 3, 2, 1, 1, 2, 2},
+};
+
+int align_up(int n, int to)
+{
+    return (n + to - 1) / to * to;
+}
+
+}  // namespace
+
+const format_def* format_by_name(const std::string& name)
+{
+    for (const format_def& f : formats)
+        if (name == f.name)
+            return &f;
+    return nullptr;
+}
+
+const format_def* format_by_type(int pixel_type)
+{
+    for (const format_def& f : formats)
+        if (pixel_type == f.pixel_type)
+            return &f;
+    return nullptr;
+}
+
+frame_store& frames_of(clip_data& clip)
+{
+    if (clip.frames)
+        return *clip.frames;
+    const format_def* format = format_by_type(clip.vi.pixel_type);
+    auto store = std::make_unique<frame_store>();
+    store->planes = format->planes;
+    for (int p = 0; p < store->planes; ++p) {
+        int width = p ? clip.vi.width >> format->shift_w : clip.vi.width;
+        store->row_size[p] = width * format->bytes_per_pixel;
+        store->height[p] = p ? clip.vi.height >> format->shift_h : clip.vi.height;
+        // Always wider than the row, so a writer that steps by the row size
+        // instead of the pitch reads padding.
+        store->pitch[p] = align_up(store->row_size[p] + 1, 64);
+    }
+    // Regions in the order Y, V, U with marker gaps between them, so that
+    // neither plane order nor consecutive placement can be assumed.
+    const int gap = 64;
+    const int memory_order[3] = {0, 2, 1};
+    int end = gap;
+    for (int i = 0; i < 3; ++i) {
+        int p = memory_order[i];
+        if (p >= store->planes)
+            continue;
+        store->region[p] = end;
+        end += (store->height[p] + FRAME_ROW_CYCLE - 1) * store->pitch[p] + gap;
+    }
+    store->bytes.assign(static_cast<size_t>(end), PADDING_MARKER);
+    for (int p = 0; p < store->planes; ++p)
+        for (int r = 0; r < store->height[p] + FRAME_ROW_CYCLE - 1; ++r) {
+            unsigned char* row = store->bytes.data() + store->region[p] + static_cast<size_t>(r) * store->pitch[p];
+            for (int x = 0; x < store->row_size[p]; ++x)
+                row[x] = static_cast<unsigned char>((x + 3 * r + 85 * p) % 251);
+        }
+    store->vfb.data = store->bytes.data();
+    store->vfb.data_size = end;
+    clip.frames = std::move(store);
+    return *clip.frames;
+}
+
+bool fill_audio(const clip_data& clip, void* buffer, int64_t start, int64_t count)
+{
+    const AVS_VideoInfo& vi = clip.vi;
+    int width = sample_bytes(vi.sample_type);
+    unsigned char* out = static_cast<unsigned char*>(buffer);
+    size_t total = static_cast<size_t>(count) * vi.nchannels * width;
+    if (clip.fault.sample >= start && clip.fault.sample < start + count) {
+        memset(out, 0xEE, total);  // garbage that must never reach a stream
+        return false;
+    }
+    for (int64_t s = start; s < start + count; ++s)
+        for (int c = 0; c < vi.nchannels; ++c) {
+            uint32_t k = static_cast<uint32_t>(s) * 2654435761u + static_cast<uint32_t>(c) * 40503u;
+            if (s < 0 || s >= vi.num_audio_samples) {
+                memset(out, 0, static_cast<size_t>(width));  // silence outside the track
+            } else if (vi.sample_type == AVS_SAMPLE_FLOAT) {
+                float f = (static_cast<int>(k & 0xFFFF) - 32768) / 32768.0f;
+                memcpy(out, &f, 4);
+            } else {
+                for (int b = 0; b < width; ++b)
+                    out[b] = static_cast<unsigned char>(k >> (8 * b));
+            }
+            out += width;
+        }
+    return true;
+}
+
+}  // namespace standin

@@ -1,0 +1,298 @@
+// The C interface of the stand-in, with strict ownership accounting: every
+// clip handle, clip value and frame it hands out is tracked, and misuse
+// aborts with one line on standard error.
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <unordered_set>
+
+#include "standin.h"
+
+#if defined(_WIN32)
+#define STANDIN_EXPORT extern "C" __declspec(dllexport)
+#else
+#define STANDIN_EXPORT extern "C" __attribute__((visibility("default")))
+#endif
+
+struct AVS_ScriptEnvironment {
+    bool live = true;
+};
+
+struct AVS_Clip {
+    standin::clip_ref clip;
+    std::string error;
+    bool live = true;
+};
+
+namespace standin {
+namespace {
+
+// A clip value's payload points at one of these; released ones stay
+// allocated so that a second release or a late use is always recognised.
+struct clip_value_ref {
+    clip_ref clip;
+    bool live = true;
+};
+
+struct held_frame {
+    AVS_VideoFrame frame{};
+    clip_ref clip;
+    bool live = true;
+};
+
+struct registry {
+    AVS_ScriptEnvironment* env = nullptr;
+    std::deque<AVS_Clip> handles;
+    std::deque<clip_value_ref> values;
+    std::deque<held_frame> frames;
+    std::unordered_set<const void*> live_handles, live_values, live_frames;
+    std::deque<std::string> strings;  // error texts, valid until the process ends
+};
+
+registry& state()
+{
+    static registry* r = new registry;  // never destroyed: handles may outlive static destruction
+    return *r;
+}
+
+[[noreturn]] void misuse(const char* what, const void* p)
+{
+    fprintf(stderr, "standin: %s (%p)\n", what, p);
+    fflush(stderr);
+    abort();
+}
+
+AVS_Clip* live_handle(AVS_Clip* handle, const char* function)
+{
+    if (!state().live_handles.count(handle)) {
+        char what[160];
+        snprintf(what, sizeof what, "%s: clip handle used after release or never handed out", function);
+        misuse(what, handle);
+    }
+    return handle;
+}
+
+clip_value_ref* live_value(const AVS_Value& v, const char* function)
+{
+    if (!state().live_values.count(v.d.clip)) {
+        char what[160];
+        snprintf(what, sizeof what, "%s: clip value used after release or never handed out", function);
+        misuse(what, v.d.clip);
+    }
+    return static_cast<clip_value_ref*>(v.d.clip);
+}
+
+AVS_Value new_clip_value(const clip_ref& clip)
+{
+    state().values.push_back({clip, true});
+    clip_value_ref* ref = &state().values.back();
+    state().live_values.insert(ref);
+    AVS_Value v{};
+    v.type = AVS_TAG_CLIP;
+    v.d.clip = ref;
+    return v;
+}
+
+AVS_Value string_value(short type, const std::string& text)
+{
+    state().strings.push_back(text);
+    AVS_Value v{};
+    v.type = type;
+    v.d.string = state().strings.back().c_str();
+    return v;
+}
+
+value from_avs(const AVS_Value& v)
+{
+    value out;
+    switch (v.type) {
+    case AVS_TAG_CLIP: out.clip = live_value(v, "avs_invoke")->clip; break;
+    case AVS_TAG_STRING: out.string = v.d.string ? v.d.string : ""; break;
+    case AVS_TAG_INT: out.integer = v.d.integer; break;
+    case AVS_TAG_FLOAT: out.floating = v.d.floating_pt; break;
+    case AVS_TAG_BOOL: out.boolean = v.d.boolean != 0; break;
+    default: throw script_error("Script error: unsupported argument type");
+    }
+    out.type = v.type;
+    return out;
+}
+
+AVS_Value to_avs(const value& v)
+{
+    AVS_Value out{};
+    switch (v.type) {
+    case AVS_TAG_CLIP: return new_clip_value(v.clip);
+    case AVS_TAG_STRING: return string_value(AVS_TAG_STRING, v.string);
+    case AVS_TAG_INT: out.d.integer = static_cast<int>(v.integer); break;
+    case AVS_TAG_FLOAT: out.d.floating_pt = static_cast<float>(v.floating); break;
+    case AVS_TAG_BOOL: out.d.boolean = v.boolean; break;
+    }
+    out.type = v.type;
+    return out;
+}
+
+void check_env(AVS_ScriptEnvironment* env, const char* function)
+{
+    if (!env || env != state().env || !env->live) {
+        char what[160];
+        snprintf(what, sizeof what, "%s: not the live script environment", function);
+        misuse(what, env);
+    }
+}
+
+}  // namespace
+}  // namespace standin
+
+using namespace standin;
+
+// A test can play an older frame server that refuses newer interfaces.
+STANDIN_EXPORT AVS_ScriptEnvironment* AVSC_CC avs_create_script_environment(int version)
+{
+    const char* max = getenv("AVS_STANDIN_MAX_INTERFACE");
+    if (version > (max ? atoi(max) : 6))
+        return nullptr;
+    if (state().env)
+        misuse("avs_create_script_environment: a second environment", state().env);
+    state().env = new AVS_ScriptEnvironment;
+    return state().env;
+}
+
+STANDIN_EXPORT void AVSC_CC avs_delete_script_environment(AVS_ScriptEnvironment* env)
+{
+    check_env(env, "avs_delete_script_environment");
+    registry& r = state();
+    if (!r.live_handles.empty() || !r.live_values.empty() || !r.live_frames.empty()) {
+        fprintf(stderr, "standin: still held at avs_delete_script_environment: %zu clip handle(s), %zu clip value(s), "
+                        "%zu frame(s)\n",
+                r.live_handles.size(), r.live_values.size(), r.live_frames.size());
+        fflush(stderr);
+        abort();
+    }
+    env->live = false;  // kept allocated so a late use is recognised
+}
+
+STANDIN_EXPORT AVS_Value AVSC_CC avs_invoke(AVS_ScriptEnvironment* env, const char* name, AVS_Value args,
+                                            const char** arg_names)
+{
+    check_env(env, "avs_invoke");
+    try {
+        std::vector<argument> call_args;
+        int count = args.type == AVS_TAG_ARRAY ? args.array_size : 1;
+        const AVS_Value* items = args.type == AVS_TAG_ARRAY ? args.d.array : &args;
+        for (int i = 0; i < count; ++i)
+            call_args.push_back({arg_names && arg_names[i] ? arg_names[i] : "", from_avs(items[i])});
+        return to_avs(call_function(name, std::move(call_args), nullptr));
+    } catch (const script_error& e) {
+        return string_value(AVS_TAG_ERROR, e.what());
+    }
+}
+
+STANDIN_EXPORT AVS_Clip* AVSC_CC avs_take_clip(AVS_Value v, AVS_ScriptEnvironment* env)
+{
+    check_env(env, "avs_take_clip");
+    if (v.type != AVS_TAG_CLIP)
+        misuse("avs_take_clip: value is not a clip", nullptr);
+    state().handles.push_back({live_value(v, "avs_take_clip")->clip, std::string(), true});
+    AVS_Clip* handle = &state().handles.back();
+    state().live_handles.insert(handle);
+    return handle;
+}
+
+STANDIN_EXPORT void AVSC_CC avs_set_to_clip(AVS_Value* v, AVS_Clip* clip)
+{
+    *v = new_clip_value(live_handle(clip, "avs_set_to_clip")->clip);
+}
+
+// Strings and arrays built by the caller own nothing here; only clip values
+// hold references.
+STANDIN_EXPORT void AVSC_CC avs_release_value(AVS_Value v)
+{
+    if (v.type != AVS_TAG_CLIP)
+        return;
+    clip_value_ref* ref = live_value(v, "avs_release_value");
+    ref->live = false;
+    ref->clip.reset();
+    state().live_values.erase(ref);
+}
+
+STANDIN_EXPORT void AVSC_CC avs_release_clip(AVS_Clip* clip)
+{
+    live_handle(clip, "avs_release_clip");
+    clip->live = false;
+    clip->clip.reset();
+    state().live_handles.erase(clip);
+}
+
+STANDIN_EXPORT const AVS_VideoInfo* AVSC_CC avs_get_video_info(AVS_Clip* clip)
+{
+    return &live_handle(clip, "avs_get_video_info")->clip->vi;
+}
+
+STANDIN_EXPORT const char* AVSC_CC avs_clip_get_error(AVS_Clip* clip)
+{
+    live_handle(clip, "avs_clip_get_error");
+    return clip->error.empty() ? nullptr : clip->error.c_str();
+}
+
+STANDIN_EXPORT AVS_VideoFrame* AVSC_CC avs_get_frame(AVS_Clip* clip, int n)
+{
+    clip_data& data = *live_handle(clip, "avs_get_frame")->clip;
+    if (!data.vi.width || n < 0 || n >= data.vi.num_frames) {
+        clip->error = "avs_get_frame: frame " + std::to_string(n) + " is outside the clip";
+        return nullptr;
+    }
+    if (n == data.fault.frame) {
+        clip->error = "StandinFault: frame " + std::to_string(n) + " cannot be delivered";
+        return nullptr;
+    }
+    clip->error.clear();
+    frame_store& store = frames_of(data);
+    int shift = n % FRAME_ROW_CYCLE;
+    state().frames.push_back({});
+    held_frame& held = state().frames.back();
+    held.clip = clip->clip;
+    AVS_VideoFrame& f = held.frame;
+    f.refcount = 1;
+    f.vfb = &store.vfb;
+    f.offset = store.region[0] + shift * store.pitch[0];
+    f.pitch = store.pitch[0];
+    f.row_size = store.row_size[0];
+    f.height = store.height[0];
+    if (store.planes == 3) {
+        f.offsetU = store.region[1] + shift * store.pitch[1];
+        f.offsetV = store.region[2] + shift * store.pitch[2];
+        f.pitchUV = store.pitch[1];
+        f.row_sizeUV = store.row_size[1];
+        f.heightUV = store.height[1];
+    }
+    state().live_frames.insert(&held);
+    return &held.frame;
+}
+
+STANDIN_EXPORT void AVSC_CC avs_release_video_frame(AVS_VideoFrame* frame)
+{
+    // frame is the first member of held_frame.
+    held_frame* held = reinterpret_cast<held_frame*>(frame);
+    if (!state().live_frames.count(held))
+        misuse("avs_release_video_frame: frame released twice or never handed out", frame);
+    held->live = false;
+    held->clip.reset();
+    state().live_frames.erase(held);
+}
+
+STANDIN_EXPORT int AVSC_CC avs_get_audio(AVS_Clip* clip, void* buffer, int64_t start, int64_t count)
+{
+    clip_data& data = *live_handle(clip, "avs_get_audio")->clip;
+    if (!data.vi.audio_samples_per_second || count < 0) {
+        clip->error = "avs_get_audio: clip has no audio";
+        return -1;
+    }
+    if (!fill_audio(data, buffer, start, count)) {
+        clip->error = "StandinFault: audio at sample " + std::to_string(data.fault.sample) + " cannot be delivered";
+        return -1;
+    }
+    clip->error.clear();
+    return 0;
+}

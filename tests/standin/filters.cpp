@@ -1,0 +1,314 @@
+// The functions a stand-in script can call, with the real names, parameter
+// names and defaults, plus StandinFault for fault injection.
+
+#include <cctype>
+#include <cmath>
+#include <numeric>
+
+#include "standin.h"
+
+namespace standin {
+namespace {
+
+// Parameter types: 'i' int, 'f' float (an int is accepted), 'n' int or
+// float kept as given, 's' string, 'b' bool.
+struct param {
+    const char* name;
+    char type;
+};
+
+struct bound_args {
+    std::vector<value> slots;  // type AVS_TAG_VOID: not given
+    bool given(size_t i) const { return slots[i].type != AVS_TAG_VOID; }
+    int64_t integer(size_t i, int64_t fallback) const { return given(i) ? slots[i].integer : fallback; }
+    double floating(size_t i, double fallback) const
+    {
+        if (!given(i))
+            return fallback;
+        return slots[i].type == AVS_TAG_INT ? static_cast<double>(slots[i].integer) : slots[i].floating;
+    }
+    std::string string(size_t i, const char* fallback) const { return given(i) ? slots[i].string : fallback; }
+};
+
+typedef value (*filter_func)(const std::string& name, const clip_ref& clip, const bound_args& args);
+
+struct function_def {
+    const char* name;
+    bool takes_clip;
+    std::vector<param> params;
+    filter_func run;
+};
+
+[[noreturn]] void fail(const std::string& function, const std::string& what)
+{
+    throw script_error(function + ": " + what);
+}
+
+value clip_value(clip_data data)
+{
+    value v;
+    v.type = AVS_TAG_CLIP;
+    data.frames.reset();
+    v.clip = std::make_shared<clip_data>(std::move(data));
+    return v;
+}
+
+clip_data copy_of(const clip_ref& clip)
+{
+    clip_data data;
+    data.vi = clip->vi;
+    data.fault = clip->fault;
+    return data;
+}
+
+// As the real frame server does, a rate is kept in lowest terms.
+void set_fps(const std::string& function, AVS_VideoInfo& vi, int64_t numerator, int64_t denominator)
+{
+    if (numerator < 0 || denominator <= 0 || numerator > UINT32_MAX || denominator > UINT32_MAX)
+        fail(function, "invalid frame rate");
+    int64_t divisor = numerator ? std::gcd(numerator, denominator) : 1;
+    vi.fps_numerator = static_cast<unsigned>(numerator / divisor);
+    vi.fps_denominator = static_cast<unsigned>(denominator / divisor);
+}
+
+// A fractional rate becomes thousandths in lowest terms: 29.97 -> 2997/100.
+void set_float_fps(const std::string& function, AVS_VideoInfo& vi, double fps)
+{
+    if (fps == std::floor(fps))
+        set_fps(function, vi, static_cast<int64_t>(fps), 1);
+    else
+        set_fps(function, vi, static_cast<int64_t>(std::llround(fps * 1000)), 1000);
+}
+
+int sample_type_by_name(const std::string& name)
+{
+    if (name == "8bit") return AVS_SAMPLE_INT8;
+    if (name == "16bit") return AVS_SAMPLE_INT16;
+    if (name == "24bit") return AVS_SAMPLE_INT24;
+    if (name == "32bit") return AVS_SAMPLE_INT32;
+    if (name == "float") return AVS_SAMPLE_FLOAT;
+    return 0;
+}
+
+value blank_clip(const std::string& name, const clip_ref&, const bound_args& args)
+{
+    clip_data data;
+    AVS_VideoInfo& vi = data.vi;
+    int64_t length = args.integer(0, 240), width = args.integer(1, 640), height = args.integer(2, 480);
+    std::string pixel_type = args.string(3, "RGB32");
+    const format_def* format = format_by_name(pixel_type);
+    if (!format)
+        fail(name, "pixel_type \"" + pixel_type + "\" is not supported");
+    if (length < 0 || length > INT32_MAX || width <= 0 || width > 65535 || height <= 0 || height > 65535)
+        fail(name, "length, width or height out of range");
+    if (width % format->width_mod || height % format->height_mod)
+        fail(name, std::string(format->name) + " needs a width that is a multiple of " +
+                       std::to_string(format->width_mod) + " and a height that is a multiple of " +
+                       std::to_string(format->height_mod));
+    vi.width = static_cast<int>(width);
+    vi.height = static_cast<int>(height);
+    vi.num_frames = static_cast<int>(length);
+    vi.pixel_type = format->pixel_type;
+    if (args.given(5)) {
+        double fps = args.floating(4, 24);
+        if (fps != std::floor(fps))
+            fail(name, "fps must be a whole number when fps_denominator is given");
+        set_fps(name, vi, static_cast<int64_t>(fps), args.integer(5, 1));
+    } else {
+        set_float_fps(name, vi, args.floating(4, 24));
+    }
+
+    int64_t rate = args.integer(6, 44100), channels = args.integer(7, 1);
+    if (rate < 0 || rate > INT32_MAX || (rate > 0 && (channels < 1 || channels > 65535)))
+        fail(name, "audio_rate or channels out of range");
+    if (rate > 0) {
+        std::string sample_name = args.string(8, "16bit");
+        vi.sample_type = sample_type_by_name(sample_name);
+        if (!vi.sample_type)
+            fail(name, "sample_type \"" + sample_name + "\" is not supported");
+        vi.audio_samples_per_second = static_cast<int>(rate);
+        vi.nchannels = static_cast<int>(channels);
+        if (vi.fps_numerator)
+            vi.num_audio_samples = length * rate * vi.fps_denominator / vi.fps_numerator;
+    }
+    return clip_value(std::move(data));
+}
+
+value set_image_type(const std::string& name, const clip_ref& clip, const bound_args&)
+{
+    clip_data data = copy_of(clip);
+    int& it = data.vi.image_type;
+    std::string lower;
+    for (char c : name)
+        lower += static_cast<char>(tolower(static_cast<unsigned char>(c)));
+    if (lower == "assumefieldbased")
+        it = (it & ~(AVS_IT_BFF | AVS_IT_TFF)) | AVS_IT_FIELDBASED;
+    else if (lower == "assumeframebased")
+        it &= ~(AVS_IT_BFF | AVS_IT_TFF | AVS_IT_FIELDBASED);
+    else if (lower == "assumetff")
+        it = (it & ~AVS_IT_BFF) | AVS_IT_TFF;
+    else
+        it = (it & ~AVS_IT_TFF) | AVS_IT_BFF;
+    return clip_value(std::move(data));
+}
+
+value assume_fps(const std::string& name, const clip_ref& clip, const bound_args& args)
+{
+    clip_data data = copy_of(clip);
+    if (!args.given(0))
+        fail(name, "needs a frame rate");
+    if (args.slots[0].type == AVS_TAG_FLOAT) {
+        if (args.given(1))
+            fail(name, "a float rate takes no denominator");
+        set_float_fps(name, data.vi, args.slots[0].floating);
+    } else {
+        set_fps(name, data.vi, args.slots[0].integer, args.integer(1, 1));
+    }
+    return clip_value(std::move(data));
+}
+
+value kill_audio(const std::string&, const clip_ref& clip, const bound_args&)
+{
+    clip_data data = copy_of(clip);
+    data.vi.audio_samples_per_second = 0;
+    data.vi.num_audio_samples = 0;
+    data.vi.nchannels = 0;
+    data.vi.sample_type = 0;
+    return clip_value(std::move(data));
+}
+
+value kill_video(const std::string&, const clip_ref& clip, const bound_args&)
+{
+    clip_data data = copy_of(clip);
+    data.vi.width = data.vi.height = data.vi.num_frames = data.vi.pixel_type = 0;
+    data.vi.fps_numerator = data.vi.fps_denominator = 0;
+    return clip_value(std::move(data));
+}
+
+value convert(const std::string& name, const clip_ref& clip, const bound_args&)
+{
+    std::string target = name.substr(name.size() - 4);
+    for (char& c : target)
+        c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+    const format_def* format = format_by_name(target);
+    clip_data data = copy_of(clip);
+    if (!data.vi.width)
+        fail(name, "clip has no video");
+    if (clip->fault.convert == "error")
+        fail(name, "conversion refused (StandinFault)");
+    if (data.vi.width % format->width_mod || data.vi.height % format->height_mod)
+        fail(name, std::string("image width must be a multiple of ") + std::to_string(format->width_mod) +
+                       " and height a multiple of " + std::to_string(format->height_mod));
+    if (clip->fault.convert != "keep")
+        data.vi.pixel_type = format->pixel_type;
+    return clip_value(std::move(data));
+}
+
+value standin_fault(const std::string& name, const clip_ref& clip, const bound_args& args)
+{
+    clip_data data = copy_of(clip);
+    data.fault.frame = static_cast<int>(args.integer(0, data.fault.frame));
+    data.fault.sample = args.integer(1, data.fault.sample);
+    data.fault.convert = args.string(2, data.fault.convert.c_str());
+    if (data.fault.convert != "" && data.fault.convert != "error" && data.fault.convert != "keep")
+        fail(name, "convert must be \"error\" or \"keep\"");
+    return clip_value(std::move(data));
+}
+
+value import(const std::string&, const clip_ref&, const bound_args& args)
+{
+    return import_script_file(args.string(0, ""));
+}
+
+const std::vector<function_def>& functions()
+{
+    static const std::vector<function_def> table = {
+        {"Import", false, {{"path", 's'}}, import},
+        {"BlankClip", false,
+         {{"length", 'i'}, {"width", 'i'}, {"height", 'i'}, {"pixel_type", 's'}, {"fps", 'f'},
+          {"fps_denominator", 'i'}, {"audio_rate", 'i'}, {"channels", 'i'}, {"sample_type", 's'}},
+         blank_clip},
+        {"AssumeFieldBased", true, {}, set_image_type},
+        {"AssumeFrameBased", true, {}, set_image_type},
+        {"AssumeTFF", true, {}, set_image_type},
+        {"AssumeBFF", true, {}, set_image_type},
+        {"AssumeFPS", true, {{"numerator", 'n'}, {"denominator", 'i'}}, assume_fps},
+        {"KillAudio", true, {}, kill_audio},
+        {"KillVideo", true, {}, kill_video},
+        {"ConvertToYV24", true, {}, convert},
+        {"ConvertToYV16", true, {}, convert},
+        {"ConvertToYV12", true, {}, convert},
+        {"StandinFault", true, {{"frame", 'i'}, {"sample", 'i'}, {"convert", 's'}}, standin_fault},
+    };
+    return table;
+}
+
+bool same_name(const std::string& a, const char* b)
+{
+    size_t i = 0;
+    for (; i < a.size() && b[i]; ++i)
+        if (tolower(static_cast<unsigned char>(a[i])) != tolower(static_cast<unsigned char>(b[i])))
+            return false;
+    return i == a.size() && !b[i];
+}
+
+bool fits(char type, const value& v)
+{
+    switch (type) {
+    case 'i': return v.type == AVS_TAG_INT;
+    case 'f':
+    case 'n': return v.type == AVS_TAG_INT || v.type == AVS_TAG_FLOAT;
+    case 's': return v.type == AVS_TAG_STRING;
+    case 'b': return v.type == AVS_TAG_BOOL;
+    }
+    return false;
+}
+
+}  // namespace
+
+value call_function(const std::string& name, std::vector<argument> args, const value* last)
+{
+    const function_def* def = nullptr;
+    for (const function_def& f : functions())
+        if (same_name(name, f.name))
+            def = &f;
+    if (!def)
+        throw script_error("Script error: There is no function named '" + name + "'.");
+    std::string invalid = "Script error: Invalid arguments to function '" + std::string(def->name) + "'.";
+
+    clip_ref clip;
+    size_t first = 0;
+    if (def->takes_clip) {
+        if (!args.empty() && args[0].name.empty() && args[0].v.type == AVS_TAG_CLIP) {
+            clip = args[0].v.clip;
+            first = 1;
+        } else if (last) {
+            clip = last->clip;
+        } else {
+            throw script_error("Script error: I don't know what 'last' means.");
+        }
+    }
+
+    bound_args bound;
+    bound.slots.resize(def->params.size());
+    size_t next_positional = 0;
+    for (size_t i = first; i < args.size(); ++i) {
+        size_t slot = def->params.size();
+        if (args[i].name.empty()) {
+            slot = next_positional++;
+        } else {
+            for (size_t p = 0; p < def->params.size(); ++p)
+                if (same_name(args[i].name, def->params[p].name))
+                    slot = p;
+            if (slot == def->params.size())
+                throw script_error("Script error: " + std::string(def->name) + " does not have a named argument \"" +
+                                   args[i].name + "\"");
+        }
+        if (slot >= def->params.size() || bound.given(slot) || !fits(def->params[slot].type, args[i].v))
+            throw script_error(invalid);
+        bound.slots[slot] = args[i].v;
+    }
+    return def->run(def->name, clip, bound);
+}
+
+}  // namespace standin

@@ -1,0 +1,210 @@
+// The stand-in's script language: one expression per line, literals, calls
+// with positional and named arguments, .Name(...) chains, implicit last.
+
+#include <cctype>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include "standin.h"
+
+namespace standin {
+namespace {
+
+enum token_kind { TK_END, TK_NAME, TK_INT, TK_FLOAT, TK_STRING, TK_PUNCT };
+
+struct token {
+    token_kind kind = TK_END;
+    std::string text;
+};
+
+struct line_parser {
+    const std::string& line;
+    size_t pos = 0;
+    token current;
+    const value* last;
+
+    line_parser(const std::string& text, const value* last_value) : line(text), last(last_value) { advance(); }
+
+    [[noreturn]] void fail(const std::string& what) { throw script_error("Script error: " + what); }
+
+    void advance()
+    {
+        while (pos < line.size() && isspace(static_cast<unsigned char>(line[pos])))
+            ++pos;
+        current = token();
+        if (pos >= line.size() || line[pos] == '#')
+            return;
+        char c = line[pos];
+        size_t start = pos;
+        if (isalpha(static_cast<unsigned char>(c)) || c == '_') {
+            while (pos < line.size() && (isalnum(static_cast<unsigned char>(line[pos])) || line[pos] == '_'))
+                ++pos;
+            current = {TK_NAME, line.substr(start, pos - start)};
+        } else if (isdigit(static_cast<unsigned char>(c)) ||
+                   (c == '.' && pos + 1 < line.size() && isdigit(static_cast<unsigned char>(line[pos + 1])))) {
+            bool is_float = false;
+            while (pos < line.size() && (isdigit(static_cast<unsigned char>(line[pos])) || line[pos] == '.')) {
+                is_float |= line[pos] == '.';
+                ++pos;
+            }
+            current = {is_float ? TK_FLOAT : TK_INT, line.substr(start, pos - start)};
+        } else if (c == '"') {
+            size_t end = line.find('"', pos + 1);
+            if (end == std::string::npos)
+                fail("unterminated string");
+            current = {TK_STRING, line.substr(pos + 1, end - pos - 1)};
+            pos = end + 1;
+        } else if (c == '(' || c == ')' || c == ',' || c == '=' || c == '.' || c == '-') {
+            current = {TK_PUNCT, std::string(1, c)};
+            ++pos;
+        } else {
+            fail(std::string("syntax error at '") + c + "'");
+        }
+    }
+
+    bool at_punct(char c) const { return current.kind == TK_PUNCT && current.text[0] == c; }
+
+    void expect_punct(char c)
+    {
+        if (!at_punct(c))
+            fail(std::string("expected '") + c + "'");
+        advance();
+    }
+
+    std::vector<argument> parse_arguments()
+    {
+        std::vector<argument> args;
+        if (!at_punct('('))
+            return args;
+        advance();
+        while (!at_punct(')')) {
+            argument arg;
+            if (current.kind == TK_NAME) {
+                // name=value needs one token of look-ahead past the name.
+                size_t saved_pos = pos;
+                token saved = current;
+                advance();
+                if (at_punct('=')) {
+                    arg.name = saved.text;
+                    advance();
+                } else {
+                    pos = saved_pos;
+                    current = saved;
+                }
+            }
+            arg.v = parse_expression();
+            args.push_back(std::move(arg));
+            if (at_punct(','))
+                advance();
+            else if (!at_punct(')'))
+                fail("expected ',' or ')'");
+        }
+        advance();
+        return args;
+    }
+
+    value parse_primary()
+    {
+        value v;
+        bool negative = false;
+        if (at_punct('-')) {
+            negative = true;
+            advance();
+            if (current.kind != TK_INT && current.kind != TK_FLOAT)
+                fail("expected a number after '-'");
+        }
+        switch (current.kind) {
+        case TK_INT:
+            v.type = AVS_TAG_INT;
+            v.integer = strtoll(current.text.c_str(), nullptr, 10) * (negative ? -1 : 1);
+            advance();
+            return v;
+        case TK_FLOAT:
+            v.type = AVS_TAG_FLOAT;
+            v.floating = strtod(current.text.c_str(), nullptr) * (negative ? -1 : 1);
+            advance();
+            return v;
+        case TK_STRING:
+            v.type = AVS_TAG_STRING;
+            v.string = current.text;
+            advance();
+            return v;
+        case TK_NAME: {
+            std::string name = current.text;
+            advance();
+            std::string lower;
+            for (char c : name)
+                lower += static_cast<char>(tolower(static_cast<unsigned char>(c)));
+            if (lower == "true" || lower == "false") {
+                v.type = AVS_TAG_BOOL;
+                v.boolean = lower == "true";
+                return v;
+            }
+            if (lower == "last" && !at_punct('(')) {
+                if (!last)
+                    fail("I don't know what 'last' means.");
+                return *last;
+            }
+            return call_function(name, parse_arguments(), last);
+        }
+        default:
+            fail("syntax error");
+        }
+    }
+
+    value parse_expression()
+    {
+        value v = parse_primary();
+        while (at_punct('.')) {
+            advance();
+            if (current.kind != TK_NAME)
+                fail("expected a function name after '.'");
+            std::string name = current.text;
+            advance();
+            std::vector<argument> args = parse_arguments();
+            args.insert(args.begin(), argument{std::string(), v});
+            v = call_function(name, std::move(args), last);
+        }
+        return v;
+    }
+};
+
+}  // namespace
+
+value import_script_file(const std::string& path)
+{
+    std::ifstream file(path, std::ios::binary);
+    if (!file)
+        throw script_error("Import: couldn't open \"" + path + "\"");
+    std::stringstream text;
+    text << file.rdbuf();
+
+    value result;
+    value last;
+    bool have_last = false;
+    std::string line;
+    int line_number = 0;
+    while (std::getline(text, line)) {
+        ++line_number;
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        try {
+            line_parser parser(line, have_last ? &last : nullptr);
+            if (parser.current.kind == TK_END)
+                continue;
+            result = parser.parse_expression();
+            if (parser.current.kind != TK_END)
+                parser.fail("syntax error after the expression");
+        } catch (const script_error& e) {
+            throw script_error(std::string(e.what()) + "\n(" + path + ", line " + std::to_string(line_number) + ")");
+        }
+        if (result.type == AVS_TAG_CLIP) {
+            last = result;
+            have_last = true;
+        }
+    }
+    return result;
+}
+
+}  // namespace standin

@@ -1,0 +1,87 @@
+// Internals of the stand-in frame server: a test double with the real
+// library's file name and C ABI. See README.md beside this file.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "frameserver/avs_c.h"
+
+namespace standin {
+
+// Faults a test can plant from a script with StandinFault().
+struct fault_plan {
+    int frame = -1;           // avs_get_frame(frame) delivers no frame
+    int64_t sample = -1;      // avs_get_audio over this sample fails
+    std::string convert;      // "error": conversions fail; "keep": they keep the pixel type
+};
+
+// The shared frame buffer of a clip and where each plane lies in it.
+struct frame_store {
+    std::vector<unsigned char> bytes;
+    AVS_VideoFrameBuffer vfb{};
+    int planes = 0;
+    int region[3] = {0, 0, 0};    // start of the Y, U, V regions
+    int pitch[3] = {0, 0, 0};
+    int row_size[3] = {0, 0, 0};
+    int height[3] = {0, 0, 0};
+};
+
+struct clip_data {
+    AVS_VideoInfo vi{};
+    fault_plan fault;
+    std::unique_ptr<frame_store> frames;  // made at the first frame request
+};
+using clip_ref = std::shared_ptr<clip_data>;
+
+// A script value. type is one of the AVS_TAG_ letters.
+struct value {
+    short type = AVS_TAG_VOID;
+    int64_t integer = 0;
+    double floating = 0;
+    bool boolean = false;
+    std::string string;
+    clip_ref clip;
+};
+
+struct script_error : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+struct argument {
+    std::string name;  // empty for a positional argument
+    value v;
+};
+
+// Calls a function of the stand-in by name, case-insensitively. clip-taking
+// filters receive last when their first positional argument is not a clip.
+value call_function(const std::string& name, std::vector<argument> args, const value* last);
+
+// Evaluates a script file; its value is the value of its last line.
+value import_script_file(const std::string& path);
+
+// A pixel format the stand-in can serve.
+struct format_def {
+    const char* name;
+    int pixel_type;
+    int planes;            // 1 for interleaved formats and Y8
+    int bytes_per_pixel;   // of plane 0; chroma planes share the sample size
+    int shift_w, shift_h;  // chroma subsampling
+    int width_mod, height_mod;
+};
+const format_def* format_by_name(const std::string& name);
+const format_def* format_by_type(int pixel_type);
+
+// Frame rows rotate by frame number through this many extra rows per plane,
+// so consecutive frames differ while sharing one buffer.
+constexpr int FRAME_ROW_CYCLE = 8;
+constexpr unsigned char PADDING_MARKER = 0xFF;
+
+frame_store& frames_of(clip_data& clip);
+// Fills count sample frames from start; false if the plan says this fails.
+bool fill_audio(const clip_data& clip, void* buffer, int64_t start, int64_t count);
+
+}  // namespace standin
