@@ -20,3 +20,6 @@ mkdir -p demo-out
 script=examples/demo.avs
 echo "== clipspout info $script"
 build/clipspout info "$script"
+echo "== clipspout video $script | x264 --demuxer y4m -o demo-out/demo.264 -"
+build/clipspout video "$script" | x264 --demuxer y4m --preset veryfast -o demo-out/demo.264 -
+ls -l demo-out/demo.264

@@ -24,3 +24,17 @@ void diag_print(unsigned level, const char* format, ...)
     if (level == DIAG_ERROR)
         exit(2);
 }
+
+std::string one_line(const char* message)
+{
+    std::string line;
+    for (const char* c = message; *c; ++c) {
+        if (*c != '\n' && *c != '\r')
+            line += *c;
+        else if (!line.empty() && line.back() != ' ')
+            line += ' ';
+    }
+    while (!line.empty() && line.back() == ' ')
+        line.pop_back();
+    return line;
+}

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cinttypes>
+#include <string>
 
 enum : unsigned {
     DIAG_ERROR = 0,    // prints, then ends the process with status 2
@@ -20,3 +21,7 @@ enum : unsigned {
 #endif
 
 void diag_print(unsigned level, const char* format, ...) DIAG_PRINTF_FORMAT;
+
+// The frame server's messages may span lines ("...\n(script.avs, line 3)");
+// a diagnostic is one line.
+std::string one_line(const char* message);

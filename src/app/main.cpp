@@ -3,12 +3,12 @@
 
 #include <cstdio>
 #include <cstring>
-#include <string>
 
 #include "app/diag.h"
 #include "app/platform.h"
 #include "frameserver/avs_library.h"
 #include "reports/info_report.h"
+#include "writers/video_stream.h"
 
 enum run_mode { MODE_AUDIO = 0, MODE_VIDEO = 1, MODE_INFO = 2, MODE_X264BD = 3, MODE_USAGE = 4 };
 
@@ -31,25 +31,6 @@ static run_mode parse_mode(const char* keyword)
         if (strcmp(keyword, keywords[mode]) == 0)
             return static_cast<run_mode>(mode);
     return MODE_USAGE;
-}
-
-// The frame server's messages may span lines ("...\n(script.avs, line 3)");
-// a diagnostic is one line.
-static std::string one_line(const char* message)
-{
-    std::string line;
-    for (const char* c = message; *c; ++c) {
-        bool is_break = *c == '\n' || *c == '\r';
-        if (is_break) {
-            if (!line.empty() && line.back() != ' ')
-                line += ' ';
-        } else {
-            line += *c;
-        }
-    }
-    while (!line.empty() && line.back() == ' ')
-        line.pop_back();
-    return line;
 }
 
 static AVS_Clip* import_script(AVS_ScriptEnvironment* env, const char* path)
@@ -97,7 +78,7 @@ int main(int argc, char** argv)
     AVS_Clip* clip = import_script(env, script_path);
     switch (mode) {
     case MODE_AUDIO: diag_print(DIAG_ERROR, "audio mode is not built yet.\n"); break;
-    case MODE_VIDEO: diag_print(DIAG_ERROR, "video mode is not built yet.\n"); break;
+    case MODE_VIDEO: clip = write_video(clip, env); break;
     case MODE_INFO: print_info(clip); break;
     case MODE_X264BD: diag_print(DIAG_ERROR, "x264bd mode is not built yet.\n"); break;
     case MODE_USAGE: break;

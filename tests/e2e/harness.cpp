@@ -112,8 +112,13 @@ std::string read_file(const std::string& path)
 
 std::string shell(const std::string& command, int* status)
 {
+    // bash with pipefail: a pipeline fails when the tool in it fails.
+    std::string quoted = "'";
+    for (char c : command)
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    quoted += "'";
     std::string output;
-    FILE* pipe = popen(command.c_str(), "r");
+    FILE* pipe = popen(("bash -o pipefail -c " + quoted).c_str(), "r");
     char buffer[4096];
     size_t n;
     while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0)
@@ -122,4 +127,23 @@ std::string shell(const std::string& command, int* status)
     if (status)
         *status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
     return output;
+}
+
+std::string tool_command(const run_options& options)
+{
+    const char* launcher = getenv("CLIPSPOUT_TEST_LAUNCHER");
+    std::string command = "LD_LIBRARY_PATH='" + options.library_dir + "' ";
+    if (launcher && *launcher)
+        command += std::string(launcher) + " ";
+    return command + "'" + tool_path() + "'";
+}
+
+uint32_t framecrc_adler(const std::string& bytes)
+{
+    uint32_t a = 0, b = 0;
+    for (unsigned char c : bytes) {
+        a = (a + c) % 65521;
+        b = (b + a) % 65521;
+    }
+    return (b << 16) | a;
 }

@@ -39,5 +39,11 @@ inline uint32_t sample_key(int64_t sample, int channel)
     return static_cast<uint32_t>(sample) * 2654435761u + static_cast<uint32_t>(channel) * 40503u;
 }
 
-// Runs a shell command, returns what it printed on stdout; status in *status.
+// Runs a bash command with pipefail, returns what it printed on stdout; status in *status.
 std::string shell(const std::string& command, int* status = nullptr);
+
+// The command that starts the tool from a shell, frame-server path included.
+std::string tool_command(const run_options& options = {});
+
+// Adler-32 as ffmpeg's framecrc muxer computes it (starting value 0).
+uint32_t framecrc_adler(const std::string& bytes);

@@ -1,0 +1,21 @@
+#include "writers/binary_stdout.h"
+
+#include <cstdio>
+
+#include "app/diag.h"
+#include "app/platform.h"
+
+void begin_binary_stdout()
+{
+    if (!set_stdout_binary())
+        diag_print(DIAG_ERROR, "cannot switch stdout to binary mode.\n");
+    // Rows and sample blocks go out through few large writes instead of
+    // many page-sized ones.
+    static char buffer[1 << 20];
+    setvbuf(stdout, buffer, _IOFBF, sizeof buffer);
+}
+
+bool flush_stdout()
+{
+    return fflush(stdout) == 0 && !ferror(stdout);
+}

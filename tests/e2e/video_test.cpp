@@ -1,0 +1,243 @@
+// The YUV4MPEG2 stream: every byte against the stand-in's frame pattern,
+// real decoders, and every road that ends a stream early.
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <regex>
+
+#include "harness.h"
+
+namespace {
+
+struct layout_case {
+    const char* pixel_type;
+    int width, height;
+    const char* chroma_tag;
+    int planes, shift_w, shift_h;
+    const char* conversion;  // target named in the info line, or null
+    const char* ffmpeg_pix_fmt;
+};
+
+const layout_case layout_cases[] = {
+    {"YV24", 17, 5, "444", 3, 0, 0, nullptr, "yuv444p"},
+    {"RGB24", 13, 3, "444", 3, 0, 0, "yv24", "yuv444p"},
+    {"RGB32", 16, 4, "444", 3, 0, 0, "yv24", "yuv444p"},
+    {"YV16", 18, 5, "422", 3, 1, 0, nullptr, "yuv422p"},
+    {"YUY2", 22, 3, "422", 3, 1, 0, "yv16", "yuv422p"},
+    {"YV411", 20, 3, "411", 3, 2, 0, nullptr, "yuv411p"},
+    {"Y8", 7, 3, "mono", 1, 0, 0, nullptr, "gray"},
+    {"YV12", 18, 6, "420", 3, 1, 1, nullptr, "yuv420p"},
+    {"YUV420P10", 66, 10, "420", 3, 1, 1, "yv12", "yuv420p"},
+};
+
+// The planes of frame n as the stand-in's pattern defines them.
+std::string expected_frame(const layout_case& c, int n)
+{
+    std::string bytes;
+    for (int p = 0; p < c.planes; ++p) {
+        int w = p ? c.width >> c.shift_w : c.width, h = p ? c.height >> c.shift_h : c.height;
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x)
+                bytes += static_cast<char>(pattern_byte(n, p, y, x));
+    }
+    return bytes;
+}
+
+std::string header_line(const layout_case& c, const char* letter)
+{
+    return "YUV4MPEG2 W" + std::to_string(c.width) + " H" + std::to_string(c.height) + " F25:1 I" + letter +
+           " A0:0 C" + c.chroma_tag + "\n";
+}
+
+std::string expected_stream(const layout_case& c, int frames, const char* letter = "p")
+{
+    std::string stream = header_line(c, letter);
+    for (int n = 0; n < frames; ++n)
+        stream += "FRAME\n" + expected_frame(c, n);
+    return stream;
+}
+
+std::string script_for(const layout_case& c, int frames, const std::string& tail = "")
+{
+    return "BlankClip(length=" + std::to_string(frames) + ", width=" + std::to_string(c.width) +
+           ", height=" + std::to_string(c.height) + ", pixel_type=\"" + c.pixel_type + "\", fps=25)\n" + tail;
+}
+
+std::string expected_err(const layout_case& c, int frames, const char* word, int written, int percent)
+{
+    std::string err;
+    if (c.conversion)
+        err += std::string("clipspout [info]: converting video to ") + c.conversion + ".\n";
+    err += "clipspout [info]: writing " + std::to_string(frames) + " frames of 25/1 fps, " +
+           std::to_string(c.width) + "x" + std::to_string(c.height) + " YUV" + c.chroma_tag + " " + word +
+           " video.\n";
+    err += "\rclipspout [info]: finished, wrote " + std::to_string(written) + " frames [" + std::to_string(percent) +
+           "%].\n";
+    return err;
+}
+
+const layout_case& case_named(const char* pixel_type)
+{
+    for (const layout_case& c : layout_cases)
+        if (std::string(c.pixel_type) == pixel_type)
+            return c;
+    abort();
+}
+
+}  // namespace
+
+TEST(Video, EveryLayoutIsByteExact)
+{
+    // Ten frames pass through the stand-in's whole eight-frame row cycle.
+    for (const layout_case& c : layout_cases) {
+        run_result r = run_tool({"video", write_script(std::string("layout_") + c.pixel_type + ".avs", script_for(c, 10))});
+        EXPECT_EQ(r.status, 0) << c.pixel_type << r.err;
+        EXPECT_EQ(r.err, expected_err(c, 10, "progressive", 10, 100)) << c.pixel_type;
+        EXPECT_TRUE(r.out == expected_stream(c, 10)) << c.pixel_type << ": stream differs";
+    }
+}
+
+TEST(Video, FieldOrderInHeaderAndMessage)
+{
+    const layout_case& c = case_named("YV12");
+    const char* cases[][3] = {
+        {"AssumeFieldBased().AssumeBFF()", "b", "bff"},
+        {"AssumeFieldBased()", "t", "tff"},
+        {"AssumeTFF()", "p", "progressive"},
+    };
+    for (const auto& f : cases) {
+        run_result r = run_tool({"video", write_script("field.avs", script_for(c, 2, std::string(f[0]) + "\n"))});
+        EXPECT_EQ(r.status, 0) << f[0];
+        EXPECT_EQ(r.err, expected_err(c, 2, f[2], 2, 100)) << f[0];
+        EXPECT_TRUE(r.out == expected_stream(c, 2, f[1])) << f[0];
+    }
+}
+
+TEST(Video, ZeroFramesWriteTheHeaderOnly)
+{
+    const layout_case& c = case_named("YV24");
+    run_result r = run_tool({"video", write_script("empty.avs", script_for(c, 0))});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, header_line(c, "p"));
+    EXPECT_EQ(r.err, expected_err(c, 0, "progressive", 0, 100));
+}
+
+TEST(Video, RealDecodersReadEveryLayoutAndFieldOrder)
+{
+    struct {
+        const char* pixel_type;
+        const char* tail;
+        const char* field_order;
+    } cases[] = {
+        {"YV24", "", "progressive"},   {"YV16", "", "progressive"},
+        {"YV411", "", "progressive"},  {"Y8", "", "progressive"},
+        {"YV12", "", "progressive"},   {"YV12", "AssumeFieldBased().AssumeTFF()\n", "tt"},
+        {"YV12", "AssumeFieldBased().AssumeBFF()\n", "bb"},
+    };
+    for (const auto& f : cases) {
+        const layout_case& c = case_named(f.pixel_type);
+        run_result r = run_tool({"video", write_script("decode.avs", script_for(c, 10, f.tail))});
+        ASSERT_EQ(r.status, 0);
+        std::string file = write_script("decode.y4m", r.out);
+
+        std::string probe = shell("ffprobe -v error -count_frames -show_entries "
+                                  "stream=width,height,pix_fmt,field_order,nb_read_frames -of default=nw=1 '" +
+                                  file + "'");
+        EXPECT_EQ(probe, "width=" + std::to_string(c.width) + "\nheight=" + std::to_string(c.height) +
+                             "\npix_fmt=" + c.ffmpeg_pix_fmt + "\nfield_order=" + f.field_order +
+                             "\nnb_read_frames=10\n")
+            << f.pixel_type << " " << f.tail;
+
+        std::string crcs = shell("ffmpeg -v error -i '" + file + "' -f framecrc - | grep -v '^#'");
+        std::string expected;
+        for (int n = 0; n < 10; ++n) {
+            std::string frame = expected_frame(c, n);
+            char line[64];
+            snprintf(line, sizeof line, ", %8zu, 0x%08x\n", frame.size(), framecrc_adler(frame));
+            expected += line;
+        }
+        std::regex leading("^[^\n]*?, *[0-9]+, *[0-9]+, *[0-9]+(?=, *[0-9]+, 0x)", std::regex::multiline);
+        EXPECT_EQ(std::regex_replace(crcs, leading, ""), expected) << f.pixel_type << " " << f.tail;
+    }
+}
+
+TEST(Video, X264EncodesFromThePipe)
+{
+    std::string script = write_script("x264.avs", "BlankClip(length=30, width=320, height=240, pixel_type=\"YV12\", fps=25)\n");
+    std::string out = write_script("x264.264", "");
+    int status = -1;
+    std::string log = shell(tool_command() + " video '" + script +
+                                "' 2>/dev/null | x264 --demuxer y4m --preset ultrafast -o '" + out + "' - 2>&1",
+                            &status);
+    EXPECT_EQ(status, 0) << log;
+    EXPECT_NE(log.find("encoded 30 frames"), std::string::npos) << log;
+    EXPECT_GT(read_file(out).size(), 0u);
+}
+
+TEST(Video, ClipWithoutVideoIsRefused)
+{
+    run_result r = run_tool({"video", write_script("novideo.avs", "BlankClip().KillVideo()\n")});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "clipspout [error]: clip has no video.\n");
+    EXPECT_EQ(r.out, "");
+}
+
+TEST(Video, FailedConversionWritesNothing)
+{
+    const layout_case& c = case_named("RGB32");
+    run_result r = run_tool({"video", write_script("converr.avs", script_for(c, 3, "StandinFault(convert=\"error\")\n"))});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "clipspout [info]: converting video to yv24.\n"
+                     "clipspout [warn]: ConvertToYV24: conversion refused (StandinFault)\n"
+                     "clipspout [error]: cannot convert video to yv24.\n");
+    EXPECT_EQ(r.out, "");
+
+    // A "conversion" that hands back the source format would not match the
+    // stream header.
+    r = run_tool({"video", write_script("convkeep.avs", script_for(c, 3, "StandinFault(convert=\"keep\")\n"))});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "clipspout [info]: converting video to yv24.\n"
+                     "clipspout [error]: cannot convert video to yv24.\n");
+    EXPECT_EQ(r.out, "");
+}
+
+TEST(Video, FrameTheServerCannotDeliverEndsTheStream)
+{
+    const layout_case& c = case_named("YV12");
+    run_result r = run_tool({"video", write_script("badframe.avs", script_for(c, 3, "StandinFault(frame=2)\n"))});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "clipspout [info]: writing 3 frames of 25/1 fps, 18x6 YUV420 progressive video.\n"
+                     "clipspout [warn]: frame 2: StandinFault: frame 2 cannot be delivered\n"
+                     "\rclipspout [info]: finished, wrote 2 frames [66%].\n"
+                     "clipspout [error]: only wrote 2 of 3 frames.\n");
+    EXPECT_TRUE(r.out == expected_stream(c, 2));
+}
+
+TEST(Video, ClosedPipeAndFullDiskEndWithAnErrorAndAValidPrefix)
+{
+    layout_case big = {"YV12", 640, 480, "420", 3, 1, 1, nullptr, "yuv420p"};
+    std::string script = write_script("big.avs", script_for(big, 20));
+    std::string full = expected_stream(big, 20);
+    std::regex summary("^clipspout \\[info\\]: writing 20 frames of 25/1 fps, 640x480 YUV420 progressive video\\.\n"
+                       "\rclipspout \\[info\\]: finished, wrote ([0-9]+) frames \\[([0-9]+)%\\]\\.\n"
+                       "clipspout \\[error\\]: only wrote ([0-9]+) of 20 frames\\.\n$");
+
+    run_options closing;
+    closing.stdout_limit = 1000;
+    run_result r = run_tool({"video", script}, closing);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.signal, 0);
+    std::smatch m;
+    ASSERT_TRUE(std::regex_match(r.err, m, summary)) << r.err;
+    EXPECT_EQ(m[1], m[3]);
+    EXPECT_LT(std::stoi(m[1]), 20);
+    EXPECT_EQ(r.out, full.substr(0, 1000));
+
+    run_options disk_full;
+    disk_full.stdout_path = "/dev/full";
+    r = run_tool({"video", script}, disk_full);
+    EXPECT_EQ(r.status, 2);
+    ASSERT_TRUE(std::regex_match(r.err, m, summary)) << r.err;
+    EXPECT_EQ(m[1], "0");
+}
