@@ -8,6 +8,7 @@
 #include "app/platform.h"
 #include "frameserver/avs_library.h"
 #include "reports/info_report.h"
+#include "writers/audio_stream.h"
 #include "writers/video_stream.h"
 
 enum run_mode { MODE_AUDIO = 0, MODE_VIDEO = 1, MODE_INFO = 2, MODE_X264BD = 3, MODE_USAGE = 4 };
@@ -77,7 +78,7 @@ int main(int argc, char** argv)
 
     AVS_Clip* clip = import_script(env, script_path);
     switch (mode) {
-    case MODE_AUDIO: diag_print(DIAG_ERROR, "audio mode is not built yet.\n"); break;
+    case MODE_AUDIO: write_audio(clip); break;
     case MODE_VIDEO: clip = write_video(clip, env); break;
     case MODE_INFO: print_info(clip); break;
     case MODE_X264BD: diag_print(DIAG_ERROR, "x264bd mode is not built yet.\n"); break;

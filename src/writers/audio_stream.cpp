@@ -1,0 +1,74 @@
+// WAV: the 80-byte extensible header, then the interleaved samples exactly
+// as the frame server delivers them, one second at a time.
+
+#include "writers/audio_stream.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "app/diag.h"
+#include "frameserver/avs_library.h"
+#include "frameserver/clip_traits.h"
+#include "writers/binary_stdout.h"
+#include "writers/wave_header.h"
+
+static uint64_t percent_of(uint64_t part, uint64_t whole)
+{
+    if (whole == 0 || part >= whole)
+        return 100;
+    // part * 100 cannot overflow below this bound; above it the track is
+    // so long that dividing first loses nothing visible.
+    return part <= UINT64_MAX / 100 ? part * 100 / whole : part / (whole / 100);
+}
+
+void write_audio(AVS_Clip* clip)
+{
+    const AVS_VideoInfo* vi = avs.avs_get_video_info(clip);
+    const int rate = vi->audio_samples_per_second;
+    if (rate == 0)
+        diag_print(DIAG_ERROR, "clip has no audio.\n");
+
+    begin_binary_stdout();
+    diag_print(DIAG_INFO, "writing %" PRId64 " seconds of %d Hz, %d channel audio.\n", vi->num_audio_samples / rate,
+               rate, vi->nchannels);
+
+    const int bytes = sample_bytes(vi->sample_type);
+    const uint16_t format = vi->sample_type == AVS_SAMPLE_FLOAT ? WAVE_FORMAT_IEEE_FLOAT : WAVE_FORMAT_PCM;
+    wave_header header = build_wave_header(format, static_cast<uint16_t>(vi->nchannels), static_cast<uint32_t>(rate),
+                                           static_cast<uint32_t>(bytes), vi->num_audio_samples);
+    bool stream_ok = fwrite(header.bytes, sizeof header.bytes, 1, stdout) == 1 && flush_stdout();
+
+    const size_t frame_size = static_cast<size_t>(bytes) * static_cast<size_t>(vi->nchannels > 0 ? vi->nchannels : 0);
+    const uint64_t block = static_cast<uint64_t>(rate > 0 ? rate : 1);
+    void* buffer = nullptr;
+    if (frame_size == 0 || block <= SIZE_MAX / frame_size)
+        buffer = malloc(frame_size * block + 1);
+    if (!buffer)
+        diag_print(DIAG_ERROR, "cannot allocate one second of audio (%d Hz, %d channels of %d bytes).\n", rate,
+                   vi->nchannels, bytes);
+
+    const uint64_t total = vi->num_audio_samples > 0 ? static_cast<uint64_t>(vi->num_audio_samples) : 0;
+    uint64_t position = 0, written = 0;
+    while (stream_ok && position < total) {
+        uint64_t count = total - position < block ? total - position : block;
+        if (avs.avs_get_audio(clip, buffer, static_cast<int64_t>(position), static_cast<int64_t>(count)) != 0) {
+            const char* error = avs.avs_clip_get_error(clip);
+            diag_print(DIAG_WARN, "audio at sample %" PRId64 ": %s\n", static_cast<int64_t>(position),
+                       one_line(error ? error : "no samples delivered").c_str());
+            break;
+        }
+        // A block counts only once all of it has reached the output.
+        stream_ok = fwrite(buffer, frame_size, count, stdout) == count && flush_stdout();
+        if (!stream_ok)
+            break;
+        position += count;
+        written += count;
+    }
+    flush_stdout();
+
+    diag_print(DIAG_SUMMARY, "finished, wrote %" PRIu64 " seconds [%" PRIu64 "%%].\n", written / block,
+               percent_of(written, total));
+    free(buffer);
+    if (!stream_ok || written != total)
+        diag_print(DIAG_ERROR, "only wrote %" PRIu64 " of %" PRIu64 " samples.\n", written, total);
+}
