@@ -7,6 +7,7 @@
 #include "app/diag.h"
 #include "app/platform.h"
 #include "frameserver/avs_library.h"
+#include "reports/bluray_args.h"
 #include "reports/info_report.h"
 #include "writers/audio_stream.h"
 #include "writers/video_stream.h"
@@ -81,7 +82,7 @@ int main(int argc, char** argv)
     case MODE_AUDIO: write_audio(clip); break;
     case MODE_VIDEO: clip = write_video(clip, env); break;
     case MODE_INFO: print_info(clip); break;
-    case MODE_X264BD: diag_print(DIAG_ERROR, "x264bd mode is not built yet.\n"); break;
+    case MODE_X264BD: suggest_bluray_args(clip); break;
     case MODE_USAGE: break;
     }
 
