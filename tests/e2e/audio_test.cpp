@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <regex>
 
 #include "harness.h"
 
@@ -168,25 +167,29 @@ TEST(Audio, ClosedPipeAndFullDiskEndWithAnErrorAndAValidPrefix)
 {
     const sample_case& c = sample_cases[3];
     std::string script = write_script("long.avs", script_for(c, 8, 240));  // 10 s, 1.5 MB a second
-    std::regex summary("^clipspout \\[info\\]: writing 10 seconds of 48000 Hz, 8 channel audio\\.\n"
-                       "\rclipspout \\[info\\]: finished, wrote ([0-9]+) seconds \\[([0-9]+)%\\]\\.\n"
-                       "clipspout \\[error\\]: only wrote ([0-9]+) of 480000 samples\\.\n$");
+    // How many seconds reach the reader before it closes depends on the
+    // pipe; the lines around that count do not.
+    auto expected_err = [](long long written) {
+        return "clipspout [info]: writing 10 seconds of 48000 Hz, 8 channel audio.\n"
+               "\rclipspout [info]: finished, wrote " + std::to_string(written / rate) + " seconds [" +
+               std::to_string(written * 100 / 480000) + "%].\n"
+               "clipspout [error]: only wrote " + std::to_string(written) + " of 480000 samples.\n";
+    };
 
     run_options closing;
     closing.stdout_limit = 1000;
     run_result r = run_tool({"audio", script}, closing);
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.signal, 0);
-    std::smatch m;
-    ASSERT_TRUE(std::regex_match(r.err, m, summary)) << r.err;
-    EXPECT_EQ(std::stoll(m[3]) % rate, 0);
-    EXPECT_LT(std::stoll(m[3]), 480000);
+    long long written = number_after(r.err, "only wrote ");
+    EXPECT_EQ(written % rate, 0);
+    EXPECT_LT(written, 480000);
+    EXPECT_EQ(r.err, expected_err(written));
     EXPECT_TRUE(r.out.substr(80) == expected_samples(c, 8, 0, 30).substr(0, 920));
 
     run_options disk_full;
     disk_full.stdout_path = "/dev/full";
     r = run_tool({"audio", script}, disk_full);
     EXPECT_EQ(r.status, 2);
-    ASSERT_TRUE(std::regex_match(r.err, m, summary)) << r.err;
-    EXPECT_EQ(m[3], "0");
+    EXPECT_EQ(r.err, expected_err(0));
 }

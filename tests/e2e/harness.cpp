@@ -147,3 +147,11 @@ uint32_t framecrc_adler(const std::string& bytes)
     }
     return (b << 16) | a;
 }
+
+long long number_after(const std::string& text, const std::string& prefix)
+{
+    size_t at = text.find(prefix);
+    if (at == std::string::npos)
+        return -1;
+    return strtoll(text.c_str() + at + prefix.size(), nullptr, 10);
+}

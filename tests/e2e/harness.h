@@ -47,3 +47,6 @@ std::string tool_command(const run_options& options = {});
 
 // Adler-32 as ffmpeg's framecrc muxer computes it (starting value 0).
 uint32_t framecrc_adler(const std::string& bytes);
+
+// The number that follows the first occurrence of prefix in text, or -1.
+long long number_after(const std::string& text, const std::string& prefix);

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <regex>
 
 #include "harness.h"
 
@@ -157,8 +156,15 @@ TEST(Video, RealDecodersReadEveryLayoutAndFieldOrder)
             snprintf(line, sizeof line, ", %8zu, 0x%08x\n", frame.size(), framecrc_adler(frame));
             expected += line;
         }
-        std::regex leading("^[^\n]*?, *[0-9]+, *[0-9]+, *[0-9]+(?=, *[0-9]+, 0x)", std::regex::multiline);
-        EXPECT_EQ(std::regex_replace(crcs, leading, ""), expected) << f.pixel_type << " " << f.tail;
+        // Keep the size and checksum, the last two columns of each line.
+        std::string sums;
+        for (size_t start = 0, end; (end = crcs.find('\n', start)) != std::string::npos; start = end + 1) {
+            std::string line = crcs.substr(start, end - start + 1);
+            for (int column = 0; column < 4 && line.find(',') != std::string::npos; ++column)
+                line.erase(0, line.find(',') + 1);
+            sums += "," + line;
+        }
+        EXPECT_EQ(sums, expected) << f.pixel_type << " " << f.tail;
     }
 }
 
@@ -219,25 +225,29 @@ TEST(Video, ClosedPipeAndFullDiskEndWithAnErrorAndAValidPrefix)
     layout_case big = {"YV12", 640, 480, "420", 3, 1, 1, nullptr, "yuv420p"};
     std::string script = write_script("big.avs", script_for(big, 20));
     std::string full = expected_stream(big, 20);
-    std::regex summary("^clipspout \\[info\\]: writing 20 frames of 25/1 fps, 640x480 YUV420 progressive video\\.\n"
-                       "\rclipspout \\[info\\]: finished, wrote ([0-9]+) frames \\[([0-9]+)%\\]\\.\n"
-                       "clipspout \\[error\\]: only wrote ([0-9]+) of 20 frames\\.\n$");
+    // How many frames reach the reader before it closes depends on the pipe;
+    // the lines around that count do not.
+    auto expected_err = [](long long written) {
+        return "clipspout [info]: writing 20 frames of 25/1 fps, 640x480 YUV420 progressive video.\n"
+               "\rclipspout [info]: finished, wrote " + std::to_string(written) + " frames [" +
+               std::to_string(written * 100 / 20) + "%].\n"
+               "clipspout [error]: only wrote " + std::to_string(written) + " of 20 frames.\n";
+    };
 
     run_options closing;
     closing.stdout_limit = 1000;
     run_result r = run_tool({"video", script}, closing);
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.signal, 0);
-    std::smatch m;
-    ASSERT_TRUE(std::regex_match(r.err, m, summary)) << r.err;
-    EXPECT_EQ(m[1], m[3]);
-    EXPECT_LT(std::stoi(m[1]), 20);
+    long long written = number_after(r.err, "only wrote ");
+    EXPECT_GE(written, 0);
+    EXPECT_LT(written, 20);
+    EXPECT_EQ(r.err, expected_err(written));
     EXPECT_EQ(r.out, full.substr(0, 1000));
 
     run_options disk_full;
     disk_full.stdout_path = "/dev/full";
     r = run_tool({"video", script}, disk_full);
     EXPECT_EQ(r.status, 2);
-    ASSERT_TRUE(std::regex_match(r.err, m, summary)) << r.err;
-    EXPECT_EQ(m[1], "0");
+    EXPECT_EQ(r.err, expected_err(0));
 }
