@@ -7,6 +7,7 @@
 #include "app/diag.h"
 #include "app/platform.h"
 #include "frameserver/avs_library.h"
+#include "frameserver/avs_values.h"
 #include "reports/bluray_args.h"
 #include "reports/info_report.h"
 #include "writers/audio_stream.h"
@@ -37,23 +38,14 @@ static run_mode parse_mode(const char* keyword)
 
 static AVS_Clip* import_script(AVS_ScriptEnvironment* env, const char* path)
 {
-    AVS_Value path_value;
-    path_value.type = AVS_TAG_STRING;
-    path_value.array_size = 0;
-    path_value.d.string = path;
-    AVS_Value args;
-    args.type = AVS_TAG_ARRAY;
-    args.array_size = 1;
-    args.d.array = &path_value;
-
+    AVS_Value path_value = string_value(path);
+    AVS_Value args = single_argument(&path_value);
     AVS_Value result = avs.avs_invoke(env, "Import", args, nullptr);
     avs.avs_release_value(args);
     avs.avs_release_value(path_value);
 
     if (result.type != AVS_TAG_CLIP) {
-        // Users cannot mend a script whose error they never see.
-        if (result.type == AVS_TAG_ERROR && result.d.string && result.d.string[0])
-            diag_print(DIAG_WARN, "%s\n", one_line(result.d.string).c_str());
+        warn_error_value(result);
         diag_print(DIAG_ERROR, "avs files return value is not a clip.\n");
     }
     AVS_Clip* clip = avs.avs_take_clip(result, env);

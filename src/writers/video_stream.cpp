@@ -7,6 +7,7 @@
 
 #include "app/diag.h"
 #include "frameserver/avs_library.h"
+#include "frameserver/avs_values.h"
 #include "frameserver/clip_traits.h"
 #include "writers/binary_stdout.h"
 
@@ -96,14 +97,10 @@ AVS_Clip* convert_clip(AVS_Clip* clip, AVS_ScriptEnvironment* env, const char* f
     avs.avs_set_to_clip(&clip_value, clip);
     avs.avs_release_clip(clip);
 
-    AVS_Value args;
-    args.type = AVS_TAG_ARRAY;
-    args.array_size = 1;
-    args.d.array = &clip_value;
+    AVS_Value args = single_argument(&clip_value);
     AVS_Value result = avs.avs_invoke(env, filter, args, nullptr);
     if (result.type != AVS_TAG_CLIP) {
-        if (result.type == AVS_TAG_ERROR && result.d.string && result.d.string[0])
-            diag_print(DIAG_WARN, "%s\n", one_line(result.d.string).c_str());
+        warn_error_value(result);
         diag_print(DIAG_ERROR, "cannot convert video to %s.\n", target_name);
     }
     AVS_Clip* converted = avs.avs_take_clip(result, env);
