@@ -176,20 +176,17 @@ TEST(Audio, ClosedPipeAndFullDiskEndWithAnErrorAndAValidPrefix)
                "clipspout [error]: only wrote " + std::to_string(written) + " of 480000 samples.\n";
     };
 
-    run_options closing;
-    closing.stdout_limit = 1000;
-    run_result r = run_tool({"audio", script}, closing);
-    EXPECT_EQ(r.status, 2);
-    EXPECT_EQ(r.signal, 0);
+    cut_short_runs runs = run_cut_short({"audio", script});
+    for (const run_result* r : {&runs.closed_pipe, &runs.full_disk}) {
+        EXPECT_EQ(r->status, 2);
+        EXPECT_EQ(r->signal, 0);
+    }
+    const run_result& r = runs.closed_pipe;
     long long written = number_after(r.err, "only wrote ");
     EXPECT_EQ(written % rate, 0);
     EXPECT_LT(written, 480000);
     EXPECT_EQ(r.err, expected_err(written));
     EXPECT_TRUE(r.out.substr(80) == expected_samples(c, 8, 0, 30).substr(0, 920));
 
-    run_options disk_full;
-    disk_full.stdout_path = "/dev/full";
-    r = run_tool({"audio", script}, disk_full);
-    EXPECT_EQ(r.status, 2);
-    EXPECT_EQ(r.err, expected_err(0));
+    EXPECT_EQ(runs.full_disk.err, expected_err(0));
 }

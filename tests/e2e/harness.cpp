@@ -155,3 +155,11 @@ long long number_after(const std::string& text, const std::string& prefix)
         return -1;
     return strtoll(text.c_str() + at + prefix.size(), nullptr, 10);
 }
+
+cut_short_runs run_cut_short(const std::vector<std::string>& args)
+{
+    run_options closing, disk_full;
+    closing.stdout_limit = 1000;
+    disk_full.stdout_path = "/dev/full";
+    return {run_tool(args, closing), run_tool(args, disk_full)};
+}

@@ -50,3 +50,10 @@ uint32_t framecrc_adler(const std::string& bytes);
 
 // The number that follows the first occurrence of prefix in text, or -1.
 long long number_after(const std::string& text, const std::string& prefix);
+
+// The two ways a reader fails a stream: closing the pipe after 1000 bytes,
+// and a full disk.
+struct cut_short_runs {
+    run_result closed_pipe, full_disk;
+};
+cut_short_runs run_cut_short(const std::vector<std::string>& args);

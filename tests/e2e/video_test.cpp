@@ -234,20 +234,17 @@ TEST(Video, ClosedPipeAndFullDiskEndWithAnErrorAndAValidPrefix)
                "clipspout [error]: only wrote " + std::to_string(written) + " of 20 frames.\n";
     };
 
-    run_options closing;
-    closing.stdout_limit = 1000;
-    run_result r = run_tool({"video", script}, closing);
-    EXPECT_EQ(r.status, 2);
-    EXPECT_EQ(r.signal, 0);
+    cut_short_runs runs = run_cut_short({"video", script});
+    for (const run_result* r : {&runs.closed_pipe, &runs.full_disk}) {
+        EXPECT_EQ(r->status, 2);
+        EXPECT_EQ(r->signal, 0);
+    }
+    const run_result& r = runs.closed_pipe;
     long long written = number_after(r.err, "only wrote ");
     EXPECT_GE(written, 0);
     EXPECT_LT(written, 20);
     EXPECT_EQ(r.err, expected_err(written));
     EXPECT_EQ(r.out, full.substr(0, 1000));
 
-    run_options disk_full;
-    disk_full.stdout_path = "/dev/full";
-    r = run_tool({"video", script}, disk_full);
-    EXPECT_EQ(r.status, 2);
-    EXPECT_EQ(r.err, expected_err(0));
+    EXPECT_EQ(runs.full_disk.err, expected_err(0));
 }
