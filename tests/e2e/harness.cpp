@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
 #include <fstream>
 #include <poll.h>
 #include <sstream>
@@ -96,6 +97,7 @@ std::string write_script(const std::string& name, const std::string& text)
     if (folder.empty()) {
         char templ[] = "/tmp/clipspout-test-XXXXXX";
         folder = mkdtemp(templ);
+        atexit([] { std::filesystem::remove_all(folder); });
     }
     std::string path = folder + "/" + name;
     std::ofstream(path, std::ios::binary) << text;

@@ -128,8 +128,12 @@ value blank_clip(const std::string& name, const clip_ref&, const bound_args& arg
             fail(name, "sample_type \"" + sample_name + "\" is not supported");
         vi.audio_samples_per_second = static_cast<int>(rate);
         vi.nchannels = static_cast<int>(channels);
-        if (vi.fps_numerator)
-            vi.num_audio_samples = length * rate * vi.fps_denominator / vi.fps_numerator;
+        if (vi.fps_numerator) {
+            int64_t frames_rate = length * rate;  // below 2^62
+            if (frames_rate > INT64_MAX / vi.fps_denominator)
+                fail(name, "audio length out of range");
+            vi.num_audio_samples = frames_rate * vi.fps_denominator / vi.fps_numerator;
+        }
     }
     return clip_value(std::move(data));
 }
