@@ -11,22 +11,62 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-static std::string tool_path()
+static const char* windows_build()
 {
-    const char* overridden = getenv("CLIPSPOUT_TEST_TOOL");
-    return overridden && *overridden ? overridden : CLIPSPOUT_TOOL;
+    const char* dir = getenv("CLIPSPOUT_TEST_WINDOWS_BUILD");
+    return dir && *dir ? dir : nullptr;
+}
+
+std::string build_folder(const std::string& name)
+{
+    return std::string(windows_build() ? windows_build() : TEST_BUILD_DIR) + "/" + name;
+}
+
+std::string frameserver_library()
+{
+    return windows_build() ? "avisynth.dll" : "libavisynth.so";
+}
+
+std::string platform_text(const std::string& text)
+{
+    if (!windows_build())
+        return text;
+    std::string crlf;
+    for (char c : text)
+        crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    return crlf;
+}
+
+std::string lf_text(const std::string& text)
+{
+    if (!windows_build())
+        return text;
+    std::string lf;
+    for (size_t i = 0; i < text.size(); ++i)
+        if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n'))
+            lf += text[i];
+    return lf;
+}
+
+static std::string tool_path(const run_options& options)
+{
+    return windows_build() ? build_folder(options.frameserver) + "/clipspout.exe" : CLIPSPOUT_TOOL;
+}
+
+static std::vector<std::string> launcher_words()
+{
+    std::vector<std::string> words;
+    const char* launcher = getenv("CLIPSPOUT_TEST_LAUNCHER");
+    std::istringstream text(launcher ? launcher : "");
+    for (std::string word; text >> word;)
+        words.push_back(word);
+    return words;
 }
 
 run_result run_tool(const std::vector<std::string>& args, const run_options& options)
 {
-    std::vector<std::string> argv;
-    const char* launcher = getenv("CLIPSPOUT_TEST_LAUNCHER");
-    if (launcher && *launcher) {
-        std::istringstream words(launcher);
-        for (std::string word; words >> word;)
-            argv.push_back(word);
-    }
-    argv.push_back(tool_path());
+    std::vector<std::string> argv = launcher_words();
+    argv.push_back(tool_path(options));
     argv.insert(argv.end(), args.begin(), args.end());
 
     int out_pipe[2], err_pipe[2];
@@ -45,7 +85,9 @@ run_result run_tool(const std::vector<std::string>& args, const run_options& opt
         close(out_pipe[1]);
         close(err_pipe[0]);
         close(err_pipe[1]);
-        setenv("LD_LIBRARY_PATH", options.library_dir.c_str(), 1);
+        if (!options.cwd.empty() && chdir(options.cwd.c_str()) != 0)
+            _exit(126);
+        setenv("LD_LIBRARY_PATH", build_folder(options.frameserver).c_str(), 1);
         for (const std::string& setting : options.env)
             putenv(strdup(setting.c_str()));
         std::vector<char*> cargv;
@@ -60,13 +102,25 @@ run_result run_tool(const std::vector<std::string>& args, const run_options& opt
 
     run_result result;
     int out_fd = out_pipe[0], err_fd = err_pipe[0];
+    int status = 0;
+    bool exited = false;
     char buffer[65536];
+    // Reads until both pipes close; a process the tool leaves behind holding
+    // them (a launcher's helper service) must not hang the test, so once the
+    // tool has exited whatever is left is drained and reading stops.
     while (out_fd >= 0 || err_fd >= 0) {
         pollfd fds[2] = {{out_fd, POLLIN, 0}, {err_fd, POLLIN, 0}};
-        poll(fds, 2, -1);
+        int ready = poll(fds, 2, 200);
+        if (ready == 0 && !exited && waitpid(pid, &status, WNOHANG) == pid) {
+            exited = true;
+            for (int fd : {out_fd, err_fd})
+                if (fd >= 0)
+                    fcntl(fd, F_SETFL, O_NONBLOCK);
+            continue;
+        }
         for (int i = 0; i < 2; ++i) {
             int& fd = i == 0 ? out_fd : err_fd;
-            if (fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR)))
+            if (fd < 0 || !(exited || (fds[i].revents & (POLLIN | POLLHUP | POLLERR))))
                 continue;
             size_t want = sizeof buffer;
             if (i == 0 && options.stdout_limit >= 0)
@@ -82,8 +136,13 @@ run_result run_tool(const std::vector<std::string>& args, const run_options& opt
             }
         }
     }
-    int status = 0;
-    waitpid(pid, &status, 0);
+    if (!exited)
+        waitpid(pid, &status, 0);
+    if (WIFEXITED(status))
+        result.status = WEXITSTATUS(status);
+    else if (WIFSIGNALED(status))
+        result.signal = WTERMSIG(status);
+    result.err = lf_text(result.err);
     if (WIFEXITED(status))
         result.status = WEXITSTATUS(status);
     else if (WIFSIGNALED(status))
@@ -133,11 +192,10 @@ std::string shell(const std::string& command, int* status)
 
 std::string tool_command(const run_options& options)
 {
-    const char* launcher = getenv("CLIPSPOUT_TEST_LAUNCHER");
-    std::string command = "LD_LIBRARY_PATH='" + options.library_dir + "' ";
-    if (launcher && *launcher)
-        command += std::string(launcher) + " ";
-    return command + "'" + tool_path() + "'";
+    std::string command = "LD_LIBRARY_PATH='" + build_folder(options.frameserver) + "' ";
+    for (const std::string& word : launcher_words())
+        command += word + " ";
+    return command + "'" + tool_path(options) + "'";
 }
 
 uint32_t framecrc_adler(const std::string& bytes)

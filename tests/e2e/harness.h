@@ -1,17 +1,31 @@
 // Runs the built tool as a separate process against the stand-in frame
-// server. CLIPSPOUT_TEST_TOOL overrides the tool's path and
-// CLIPSPOUT_TEST_LAUNCHER puts a launcher (for example "wine") before it.
+// server.
+//
+// CLIPSPOUT_TEST_WINDOWS_BUILD names a Windows build folder instead: the
+// tool is then the copy of clipspout.exe in the frame-server folder (Windows
+// looks beside the program), started through CLIPSPOUT_TEST_LAUNCHER (for
+// example "wine"). Standard error is in text mode there, so its "\r\n" line
+// ends are read back as "\n"; platform_text gives what a text-mode report
+// on standard output looks like.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
+// Folders of the build that hold a frame-server library (see
+// tests/CMakeLists.txt).
+constexpr const char* STANDIN = "standin";
+constexpr const char* INCOMPLETE = "standin-incomplete";
+constexpr const char* PLANTED = "planted";
+constexpr const char* NO_FRAMESERVER = "no-frameserver";
+
 struct run_options {
-    std::string library_dir = STANDIN_DIR;  // the only folder searched for the frame server
-    std::string stdout_path;                // stdout to this file instead of a pipe
-    long stdout_limit = -1;                 // close the pipe after this many bytes
-    std::vector<std::string> env;           // extra NAME=VALUE settings
+    std::string frameserver = STANDIN;  // the only folder searched for the frame server
+    std::string cwd;                    // working folder, if not the test's own
+    std::string stdout_path;            // stdout to this file instead of a pipe
+    long stdout_limit = -1;             // close the pipe after this many bytes
+    std::vector<std::string> env;       // extra NAME=VALUE settings
 };
 
 struct run_result {
@@ -44,6 +58,18 @@ std::string shell(const std::string& command, int* status = nullptr);
 
 // The command that starts the tool from a shell, frame-server path included.
 std::string tool_command(const run_options& options = {});
+
+// The file name the tool loads the frame server from.
+std::string frameserver_library();
+
+// A text report as the platform's text mode writes it: "\n" or "\r\n".
+std::string platform_text(const std::string& text);
+
+// The reverse of platform_text.
+std::string lf_text(const std::string& text);
+
+// The path of a folder of the build (see the folder names above).
+std::string build_folder(const std::string& name);
 
 // Adler-32 as ffmpeg's framecrc muxer computes it (starting value 0).
 uint32_t framecrc_adler(const std::string& bytes);

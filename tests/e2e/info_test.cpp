@@ -9,7 +9,9 @@ static std::string info_of(const std::string& name, const std::string& script)
     run_result r = run_tool({"info", write_script(name, script)});
     EXPECT_EQ(r.status, 0) << script << r.err;
     EXPECT_EQ(r.err, "") << script;
-    return r.out;
+    // The report is text: compare it in "\n" form on every platform.
+    EXPECT_EQ(r.out, platform_text(lf_text(r.out))) << "not the platform's text line ends";
+    return lf_text(r.out);
 }
 
 TEST(Info, VideoAndAudioSections)

@@ -26,7 +26,7 @@ TEST(RunSequence, UnacceptableArgumentsPrintUsageWithoutTouchingTheFrameServer)
         {"info ", script},
     };
     run_options no_frame_server;
-    no_frame_server.library_dir = "/nonexistent";
+    no_frame_server.frameserver = NO_FRAMESERVER;
     for (const auto& args : cases) {
         run_result r = run_tool(args, no_frame_server);
         EXPECT_EQ(r.status, 2) << testing::PrintToString(args);
@@ -75,28 +75,46 @@ TEST(RunSequence, ScriptWithoutAClipIsRefused)
 TEST(RunSequence, FrameServerThatCannotServeIsAClearError)
 {
     std::string script = write_script("loader.avs", "BlankClip()\n");
+    const std::string library = frameserver_library();
 
     run_options absent;
-    absent.library_dir = "/nonexistent";
+    absent.frameserver = NO_FRAMESERVER;
     run_result r = run_tool({"info", script}, absent);
     EXPECT_EQ(r.status, 2);
-    EXPECT_EQ(r.err.rfind("clipspout [error]: cannot load libavisynth.so: ", 0), 0u) << r.err;
+    EXPECT_EQ(r.err.rfind("clipspout [error]: cannot load " + library + ": ", 0), 0u) << r.err;
     EXPECT_EQ(r.err.substr(r.err.size() - 2), ".\n");
     EXPECT_EQ(r.err.find('\n'), r.err.size() - 1);
 
     run_options incomplete;
-    incomplete.library_dir = INCOMPLETE_DIR;
+    incomplete.frameserver = INCOMPLETE;
     r = run_tool({"info", script}, incomplete);
     EXPECT_EQ(r.status, 2);
-    EXPECT_EQ(r.err, "clipspout [error]: cannot find avs_delete_script_environment in libavisynth.so.\n");
+    EXPECT_EQ(r.err, "clipspout [error]: cannot find avs_delete_script_environment in " + library + ".\n");
 
     run_options old_interface;
     old_interface.env = {"AVS_STANDIN_MAX_INTERFACE=3"};
     r = run_tool({"info", script}, old_interface);
     EXPECT_EQ(r.status, 2);
-    EXPECT_EQ(r.err, "clipspout [error]: cannot create a script environment (interface version 4) with "
-                     "libavisynth.so.\n");
+    EXPECT_EQ(r.err, "clipspout [error]: cannot create a script environment (interface version 4) with " + library +
+                         ".\n");
     EXPECT_EQ(r.out, "");
+}
+
+TEST(RunSequence, LibraryPlantedInTheCurrentFolderIsNeverLoaded)
+{
+    std::string script = write_script("planted.avs", "BlankClip()\n");
+    run_options planted;
+    planted.cwd = build_folder(PLANTED);
+    planted.frameserver = NO_FRAMESERVER;
+    run_result r = run_tool({"info", script}, planted);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err.rfind("clipspout [error]: cannot load " + frameserver_library() + ": ", 0), 0u) << r.err;
+
+    planted.frameserver = STANDIN;
+    r = run_tool({"info", script}, planted);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+    EXPECT_NE(r.out, "");
 }
 
 TEST(RunSequence, ReportLostToAFullDiskIsAFailure)
