@@ -8,8 +8,14 @@
 #include <io.h>
 #include <windows.h>
 #else
+#include <cerrno>
+#include <climits>
 #include <csignal>
 #include <dlfcn.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/uio.h>
+#include <unistd.h>
 #endif
 
 static void copy_reason(char* reason, size_t reason_size, const char* text)
@@ -32,6 +38,29 @@ bool set_stdout_binary()
 void ignore_broken_pipe()
 {
     // Windows reports a closed pipe as a failed write already.
+}
+
+void enlarge_stdout_pipe()
+{
+}
+
+// No gather write for pipes and consoles here: stdio's large buffer turns
+// the rows into few WriteFile calls.
+size_t write_stdout_chunks(const out_chunk* chunks, size_t count)
+{
+    size_t written = 0;
+    for (size_t i = 0; i < count; ++i) {
+        size_t n = fwrite(chunks[i].data, 1, chunks[i].size, stdout);
+        written += n;
+        if (n != chunks[i].size)
+            return written;
+    }
+    return fflush(stdout) == 0 ? written : 0;
+}
+
+bool stderr_is_terminal()
+{
+    return _isatty(_fileno(stderr)) != 0;
 }
 
 void* open_library(const char* name, char* reason, size_t reason_size)
@@ -63,6 +92,59 @@ bool set_stdout_binary()
 void ignore_broken_pipe()
 {
     signal(SIGPIPE, SIG_IGN);
+}
+
+void enlarge_stdout_pipe()
+{
+#ifdef F_SETPIPE_SZ
+    struct stat st;
+    if (fstat(1, &st) != 0 || !S_ISFIFO(st.st_mode))
+        return;
+    int size = 1 << 20;
+    if (FILE* max = fopen("/proc/sys/fs/pipe-max-size", "r")) {
+        if (fscanf(max, "%d", &size) != 1)
+            size = 1 << 20;
+        fclose(max);
+    }
+    fcntl(1, F_SETPIPE_SZ, size);
+#endif
+}
+
+size_t write_stdout_chunks(const out_chunk* chunks, size_t count)
+{
+    // Anything stdio still holds must go first.
+    if (fflush(stdout) != 0)
+        return 0;
+    size_t written = 0;
+    iovec vec[IOV_MAX];
+    size_t next = 0, offset = 0;  // first chunk not yet fully written, and how much of it is
+    while (next < count) {
+        int n = 0;
+        for (size_t i = next; i < count && n < IOV_MAX; ++i, ++n) {
+            size_t skip = i == next ? offset : 0;
+            vec[n].iov_base = const_cast<char*>(static_cast<const char*>(chunks[i].data) + skip);
+            vec[n].iov_len = chunks[i].size - skip;
+        }
+        ssize_t done = writev(1, vec, n);
+        if (done < 0 && errno == EINTR)
+            continue;
+        if (done <= 0)
+            return written;
+        written += static_cast<size_t>(done);
+        size_t left = static_cast<size_t>(done);
+        while (next < count && left >= chunks[next].size - offset) {
+            left -= chunks[next].size - offset;
+            offset = 0;
+            ++next;
+        }
+        offset += left;
+    }
+    return written;
+}
+
+bool stderr_is_terminal()
+{
+    return isatty(2) != 0;
 }
 
 void* open_library(const char* name, char* reason, size_t reason_size)

@@ -6,6 +6,24 @@
 // Standard output in untranslated mode: no "\n" to "\r\n" on Windows.
 bool set_stdout_binary();
 
+// Where standard output is a pipe, asks for the largest buffer the system
+// allows: a bigger pipe lets the reader take more per wake-up. Refusal is
+// harmless.
+void enlarge_stdout_pipe();
+
+struct out_chunk {
+    const void* data;
+    size_t size;
+};
+
+// Writes the chunks to standard output in order, straight from where they
+// lie (no copy into a buffer on POSIX systems), and returns when all of them
+// have reached the output or writing failed. Returns the bytes written.
+size_t write_stdout_chunks(const out_chunk* chunks, size_t count);
+
+// True when standard error is a terminal a person may be watching.
+bool stderr_is_terminal();
+
 // A reader that closes the pipe must surface as a failed write, not as a
 // signal that kills the process before it can say what happened.
 void ignore_broken_pipe();

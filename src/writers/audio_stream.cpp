@@ -7,6 +7,8 @@
 #include <cstdlib>
 
 #include "app/diag.h"
+#include "app/platform.h"
+#include "app/progress.h"
 #include "frameserver/avs_library.h"
 #include "frameserver/clip_traits.h"
 #include "writers/binary_stdout.h"
@@ -48,6 +50,7 @@ void write_audio(AVS_Clip* clip)
                    vi->nchannels, bytes);
 
     const uint64_t total = vi->num_audio_samples > 0 ? static_cast<uint64_t>(vi->num_audio_samples) : 0;
+    progress_meter progress = progress_begin("seconds", "%.1fx real time");
     uint64_t position = 0, written = 0;
     while (stream_ok && position < total) {
         uint64_t count = total - position < block ? total - position : block;
@@ -58,13 +61,16 @@ void write_audio(AVS_Clip* clip)
             break;
         }
         // A block counts only once all of it has reached the output.
-        stream_ok = fwrite(buffer, frame_size, count, stdout) == count && flush_stdout();
+        const out_chunk block_bytes = {buffer, frame_size * static_cast<size_t>(count)};
+        stream_ok = write_stdout_chunks(&block_bytes, 1) == block_bytes.size;
         if (!stream_ok)
             break;
         position += count;
         written += count;
+        progress_update(progress, static_cast<int64_t>(written / block), static_cast<int64_t>(total / block));
     }
     flush_stdout();
+    progress_end(progress);
 
     diag_print(DIAG_SUMMARY, "finished, wrote %" PRIu64 " seconds [%" PRIu64 "%%].\n", written / block,
                percent_of(written, total));

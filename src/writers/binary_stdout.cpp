@@ -9,8 +9,9 @@ void begin_binary_stdout()
 {
     if (!set_stdout_binary())
         diag_print(DIAG_ERROR, "cannot switch stdout to binary mode.\n");
-    // Rows and sample blocks go out through few large writes instead of
-    // many page-sized ones.
+    enlarge_stdout_pipe();
+    // Where the platform has no gather write, rows go out through stdio:
+    // a large buffer makes that few large writes instead of many small ones.
     static char buffer[1 << 20];
     setvbuf(stdout, buffer, _IOFBF, sizeof buffer);
 }

@@ -4,8 +4,11 @@
 #include "writers/video_stream.h"
 
 #include <cstdio>
+#include <vector>
 
 #include "app/diag.h"
+#include "app/platform.h"
+#include "app/progress.h"
 #include "frameserver/avs_library.h"
 #include "frameserver/avs_values.h"
 #include "frameserver/clip_traits.h"
@@ -49,9 +52,13 @@ struct plane_view {
     int width, height;
 };
 
-// Writes every row of the frame; returns the bytes the stream took.
-int64_t write_planes(const AVS_VideoFrame* frame, const frame_layout& layout, const AVS_VideoInfo& vi)
+// Writes "FRAME\n" and every row of the frame, straight from the frame
+// buffer, as one gathered write; returns the plane bytes that reached the
+// output (less than the frame on failure, -1 if not even "FRAME\n" did).
+int64_t write_frame(const AVS_VideoFrame* frame, const frame_layout& layout, const AVS_VideoInfo& vi,
+                    std::vector<out_chunk>& chunks)
 {
+    static const char frame_line[] = "FRAME\n";
     const unsigned char* data = frame->vfb->data;
     int chroma_width = vi.width >> layout.shift_w, chroma_height = vi.height >> layout.shift_h;
     const plane_view planes[3] = {
@@ -59,18 +66,15 @@ int64_t write_planes(const AVS_VideoFrame* frame, const frame_layout& layout, co
         {data + frame->offsetU, frame->pitchUV, chroma_width, chroma_height},
         {data + frame->offsetV, frame->pitchUV, chroma_width, chroma_height},
     };
-    int64_t written = 0;
+    chunks.clear();
+    chunks.push_back({frame_line, sizeof frame_line - 1});
     for (int i = 0; i < layout.planes; ++i) {
         const unsigned char* row = planes[i].start;
-        size_t width = static_cast<size_t>(planes[i].width);
-        for (int y = 0; y < planes[i].height; ++y, row += planes[i].pitch) {
-            size_t n = fwrite(row, 1, width, stdout);
-            written += static_cast<int64_t>(n);
-            if (n != width)
-                return written;  // later rows must not follow a gap
-        }
+        for (int y = 0; y < planes[i].height; ++y, row += planes[i].pitch)
+            chunks.push_back({row, static_cast<size_t>(planes[i].width)});
     }
-    return written;
+    size_t written = write_stdout_chunks(chunks.data(), chunks.size());
+    return static_cast<int64_t>(written) - static_cast<int64_t>(sizeof frame_line - 1);
 }
 
 int64_t layout_frame_bytes(const frame_layout& layout, const AVS_VideoInfo& vi)
@@ -139,6 +143,9 @@ AVS_Clip* write_video(AVS_Clip* clip, AVS_ScriptEnvironment* env)
     bool stream_ok = flush_stdout();
 
     const int64_t frame_bytes = layout_frame_bytes(layout, *vi);
+    std::vector<out_chunk> chunks;
+    chunks.reserve(1 + static_cast<size_t>(vi->height) * 2);
+    progress_meter progress = progress_begin("frames", "%.1f fps");
     int written = 0;
     for (int n = 0; stream_ok && n < vi->num_frames; ++n) {
         AVS_VideoFrame* frame = avs.avs_get_frame(clip, n);
@@ -152,16 +159,16 @@ AVS_Clip* write_video(AVS_Clip* clip, AVS_ScriptEnvironment* env)
             diag_print(DIAG_WARN, "frame %d: smaller than the clip's %dx%d\n", n, vi->width, vi->height);
             break;
         }
-        int64_t frame_total = fputs("FRAME\n", stdout) < 0 ? -1 : write_planes(frame, layout, *vi);
+        // A frame counts only once all of it has reached the output.
+        stream_ok = write_frame(frame, layout, *vi, chunks) == frame_bytes;
         avs.avs_release_video_frame(frame);
-        // Flushing each frame keeps the count honest: a frame counts only
-        // once all of it has reached the output.
-        stream_ok = frame_total == frame_bytes && flush_stdout();
         if (!stream_ok)
             break;
         ++written;
+        progress_update(progress, written, vi->num_frames);
     }
     flush_stdout();
+    progress_end(progress);
 
     int percent = vi->num_frames > 0 ? static_cast<int>(static_cast<int64_t>(written) * 100 / vi->num_frames) : 100;
     diag_print(DIAG_SUMMARY, "finished, wrote %d frames [%d%%].\n", written, percent);

@@ -47,6 +47,10 @@ struct registry {
     std::deque<AVS_Clip> handles;
     std::deque<clip_value_ref> values;
     std::deque<held_frame> frames;
+    // Released frame records are reused only after many more releases, so
+    // memory stays flat over a long stream while a stale second release is
+    // still recognised.
+    std::deque<held_frame*> released_frames;
     std::unordered_set<const void*> live_handles, live_values, live_frames;
     std::deque<std::string> strings;  // error texts, valid until the process ends
 };
@@ -250,8 +254,17 @@ STANDIN_EXPORT AVS_VideoFrame* AVSC_CC avs_get_frame(AVS_Clip* clip, int n)
     clip->error.clear();
     frame_store& store = frames_of(data);
     int shift = n % FRAME_ROW_CYCLE;
-    state().frames.push_back({});
-    held_frame& held = state().frames.back();
+    registry& r = state();
+    held_frame* record;
+    if (r.released_frames.size() > 1024) {
+        record = r.released_frames.front();
+        r.released_frames.pop_front();
+        *record = held_frame();
+    } else {
+        r.frames.emplace_back();
+        record = &r.frames.back();
+    }
+    held_frame& held = *record;
     held.clip = clip->clip;
     AVS_VideoFrame& f = held.frame;
     f.refcount = 1;
@@ -280,6 +293,7 @@ STANDIN_EXPORT void AVSC_CC avs_release_video_frame(AVS_VideoFrame* frame)
     held->live = false;
     held->clip.reset();
     state().live_frames.erase(held);
+    state().released_frames.push_back(held);
 }
 
 STANDIN_EXPORT int AVSC_CC avs_get_audio(AVS_Clip* clip, void* buffer, int64_t start, int64_t count)

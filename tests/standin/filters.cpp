@@ -58,6 +58,7 @@ clip_data copy_of(const clip_ref& clip)
     clip_data data;
     data.vi = clip->vi;
     data.fault = clip->fault;
+    data.silent = clip->silent;
     return data;
 }
 
@@ -219,6 +220,13 @@ value standin_fault(const std::string& name, const clip_ref& clip, const bound_a
     return clip_value(std::move(data));
 }
 
+value standin_silence(const std::string&, const clip_ref& clip, const bound_args&)
+{
+    clip_data data = copy_of(clip);
+    data.silent = true;
+    return clip_value(std::move(data));
+}
+
 value import(const std::string&, const clip_ref&, const bound_args& args)
 {
     return import_script_file(args.string(0, ""));
@@ -242,6 +250,7 @@ const std::vector<function_def>& functions()
         {"ConvertToYV24", true, {}, convert},
         {"ConvertToYV16", true, {}, convert},
         {"ConvertToYV12", true, {}, convert},
+        {"StandinSilence", true, {}, standin_silence},
         {"StandinFault", true, {{"frame", 'i'}, {"sample", 'i'}, {"convert", 's'}}, standin_fault},
     };
     return table;

@@ -33,6 +33,7 @@ struct frame_store {
 struct clip_data {
     AVS_VideoInfo vi{};
     fault_plan fault;
+    bool silent = false;  // zero samples, as the real BlankClip gives (for benchmarks)
     std::unique_ptr<frame_store> frames;  // made at the first frame request
 };
 using clip_ref = std::shared_ptr<clip_data>;

@@ -1,0 +1,82 @@
+#!/usr/bin/env python3
+"""Throughput of clipspout against a baseline writer, through the same pipe
+into the same discarding reader. Runs tool and baseline alternately so the
+ratio holds on a noisy machine; reports MB/s, frames/s, the ratio and the
+tool's peak resident memory."""
+
+import argparse
+import os
+import subprocess
+import sys
+import tempfile
+import time
+
+def y4m_header(width, height, chroma):
+    return len(f"YUV4MPEG2 W{width} H{height} F25:1 Ip A0:0 C{chroma}\n")
+
+
+CASES = {
+    # name: (mode, script, header bytes, bytes a frame or second, how many, unit)
+    "video 1920x1080 YV12": ("video", 'BlankClip(length={n}, width=1920, height=1080, pixel_type="YV12", fps=25)',
+                             y4m_header(1920, 1080, "420"), 1920 * 1080 * 3 // 2 + 6, 3000, "frames"),
+    "video 3840x2160 YV24": ("video", 'BlankClip(length={n}, width=3840, height=2160, pixel_type="YV24", fps=25)',
+                             y4m_header(3840, 2160, "444"), 3840 * 2160 * 3 + 6, 600, "frames"),
+    "audio 48 kHz 8 ch 32-bit": ("audio", 'BlankClip(length={n}, fps=1, audio_rate=48000, channels=8, '
+                                 'sample_type="32bit").KillVideo().StandinSilence()', 80, 48000 * 8 * 4, 3600, "seconds"),
+}
+
+
+def run_pipeline(writer, env, reader, rss_file=None):
+    """Runs writer | reader; returns (seconds, writer's status). With rss_file,
+    GNU time starts the writer and leaves its peak resident memory there (a
+    child forked from Python would count Python's memory too)."""
+    if rss_file:
+        writer = ["/usr/bin/time", "-f", "%M", "-o", rss_file] + writer
+    start = time.perf_counter()
+    w = subprocess.Popen(writer, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, env=env)
+    r = subprocess.Popen([reader], stdin=w.stdout)
+    w.stdout.close()
+    status = w.wait()
+    r.wait()
+    return time.perf_counter() - start, status
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--build", default="build-bench")
+    parser.add_argument("--rounds", type=int, default=3)
+    parser.add_argument("--scale", type=float, default=1.0, help="multiplies the clip lengths")
+    args = parser.parse_args()
+
+    tool = os.path.join(args.build, "clipspout")
+    baseline = os.path.join(args.build, "bench", "bench_baseline")
+    reader = os.path.join(args.build, "bench", "bench_discard")
+    env = dict(os.environ, LD_LIBRARY_PATH=os.path.join(args.build, "standin"))
+
+    print(f"{'case':28} {'tool MB/s':>10} {'base MB/s':>10} {'ratio':>6} {'units/s':>14} {'peak RSS':>9}")
+    with tempfile.TemporaryDirectory() as folder:
+        for name, (mode, script, header, chunk, count, unit) in CASES.items():
+            count = max(1, int(count * args.scale))
+            path = os.path.join(folder, "bench.avs")
+            with open(path, "w") as f:
+                f.write(script.format(n=count) + "\n")
+            total = header + chunk * count
+            tool_times, base_times, peak = [], [], 0
+            for _ in range(args.rounds):
+                rss_file = os.path.join(folder, "rss")
+                seconds, status = run_pipeline([tool, mode, path], env, reader, rss_file)
+                if status != 0:
+                    sys.exit(f"clipspout {mode} failed with status {status}")
+                tool_times.append(seconds)
+                with open(rss_file) as f:
+                    peak = max(peak, int(f.read().split()[-1]))
+                seconds, status = run_pipeline([baseline, str(header), str(chunk), str(count)], env, reader)
+                base_times.append(seconds)
+            tool_best, base_best = min(tool_times), min(base_times)
+            print(f"{name:28} {total / tool_best / 1e6:10.0f} {total / base_best / 1e6:10.0f} "
+                  f"{base_best / tool_best:6.2f} {count / tool_best:7.1f} {unit + '/s':6} {peak / 1024:7.1f}MB")
+            sys.stdout.flush()
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,11 @@
+#!/usr/bin/env bash
+# Builds clipspout, the stand-in frame server and the benchmark helpers in
+# build-bench/, then measures the tool against the baseline writer:
+#   bench/run.sh [--rounds N] [--scale F]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+. scripts/ensure-packages.sh
+ensure_packages g++ cmake ninja-build libgtest-dev time python3
+cmake -S . -B build-bench -G Ninja -DCLIPSPOUT_BENCH=ON >/dev/null
+cmake --build build-bench -j 2 --target clipspout avisynth_standin bench_baseline bench_discard >/dev/null
+exec python3 bench/bench.py --build build-bench "$@"

@@ -1,0 +1,67 @@
+// The live progress line: shown on a terminal, never in a pipe.
+
+#include <gtest/gtest.h>
+
+#include "harness.h"
+
+namespace {
+
+// Runs the tool with standard error on a pseudo-terminal (script from
+// util-linux) and standard output into a file; returns what the terminal
+// showed, with the terminal's "\r\n" line ends read back as "\n".
+std::string on_terminal(const std::string& mode, const std::string& script, const std::string& out)
+{
+    std::string command = tool_command() + " " + mode + " '" + script + "' > '" + out + "'";
+    std::string quoted;
+    for (char c : command)
+        quoted += c == '"' ? std::string("\\\"") : std::string(1, c);
+    std::string screen = shell("script -qfec \"" + quoted + "\" /dev/null");
+    std::string lf;
+    for (size_t i = 0; i < screen.size(); ++i)
+        if (!(screen[i] == '\r' && i + 1 < screen.size() && screen[i + 1] == '\n'))
+            lf += screen[i];
+    return lf;
+}
+
+void expect_progress(const std::string& screen, const std::string& first_line, const std::string& first_update,
+                     const std::string& summary)
+{
+    EXPECT_EQ(screen.rfind(first_line + "\rclipspout [info]: " + first_update, 0), 0u) << screen;
+    // The line is blanked before the summary, which replaces it whole.
+    size_t blank = screen.rfind("\r ");
+    ASSERT_NE(blank, std::string::npos) << screen;
+    size_t end = screen.find_first_not_of(' ', blank + 1);
+    EXPECT_EQ(screen.substr(end), "\r" + summary) << screen;
+}
+
+}  // namespace
+
+TEST(Progress, ShownOnATerminalAndReplacedByTheSummary)
+{
+    if (frameserver_library() == "avisynth.dll")
+        GTEST_SKIP() << "Wine draws a Windows console on the terminal itself; its bytes are not the tool's";
+    std::string out = write_script("progress.out", "");
+    std::string video = write_script("progress_video.avs", "BlankClip(length=60, width=64, height=48, "
+                                                             "pixel_type=\"YV12\", fps=25, audio_rate=0)\n");
+    std::string screen = on_terminal("video", video, out);
+    expect_progress(screen, "clipspout [info]: writing 60 frames of 25/1 fps, 64x48 YUV420 progressive video.\n",
+                    "1 of 60 frames [1%], ", "\rclipspout [info]: finished, wrote 60 frames [100%].\n");
+    // Progress never reaches the stream.
+    EXPECT_EQ(read_file(out).size(), std::string("YUV4MPEG2 W64 H48 F25:1 Ip A0:0 C420\n").size() + 60 * (6 + 64 * 48 * 3 / 2));
+
+    std::string audio = write_script("progress_audio.avs",
+                                     "BlankClip(length=60, fps=24, audio_rate=48000, channels=2).KillVideo()\n");
+    screen = on_terminal("audio", audio, out);
+    expect_progress(screen, "clipspout [info]: writing 2 seconds of 48000 Hz, 2 channel audio.\n",
+                    "1 of 2 seconds [50%], ", "\rclipspout [info]: finished, wrote 2 seconds [100%].\n");
+    EXPECT_EQ(read_file(out).size(), 80 + 120000 * 4u);
+}
+
+TEST(Progress, NeverInAPipe)
+{
+    std::string video = write_script("pipe_video.avs", "BlankClip(length=60, width=64, height=48, "
+                                                       "pixel_type=\"YV12\", fps=25, audio_rate=0)\n");
+    run_result r = run_tool({"video", video});
+    EXPECT_EQ(r.err, "clipspout [info]: writing 60 frames of 25/1 fps, 64x48 YUV420 progressive video.\n"
+                     "\rclipspout [info]: finished, wrote 60 frames [100%].\n");
+}
