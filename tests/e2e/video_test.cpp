@@ -191,21 +191,21 @@ TEST(Video, ClipWithoutVideoIsRefused)
 
 TEST(Video, FailedConversionWritesNothing)
 {
+    // "keep": a conversion that hands back the source format, which would
+    // not match the stream header.
+    const char* cases[][2] = {
+        {"error", "clipspout [warn]: ConvertToYV24: conversion refused (StandinFault)\n"},
+        {"keep", ""},
+    };
     const layout_case& c = case_named("RGB32");
-    run_result r = run_tool({"video", write_script("converr.avs", script_for(c, 3, "StandinFault(convert=\"error\")\n"))});
-    EXPECT_EQ(r.status, 2);
-    EXPECT_EQ(r.err, "clipspout [info]: converting video to yv24.\n"
-                     "clipspout [warn]: ConvertToYV24: conversion refused (StandinFault)\n"
-                     "clipspout [error]: cannot convert video to yv24.\n");
-    EXPECT_EQ(r.out, "");
-
-    // A "conversion" that hands back the source format would not match the
-    // stream header.
-    r = run_tool({"video", write_script("convkeep.avs", script_for(c, 3, "StandinFault(convert=\"keep\")\n"))});
-    EXPECT_EQ(r.status, 2);
-    EXPECT_EQ(r.err, "clipspout [info]: converting video to yv24.\n"
-                     "clipspout [error]: cannot convert video to yv24.\n");
-    EXPECT_EQ(r.out, "");
+    for (const auto& f : cases) {
+        std::string fault = std::string("StandinFault(convert=\"") + f[0] + "\")\n";
+        run_result r = run_tool({"video", write_script("convfault.avs", script_for(c, 3, fault))});
+        EXPECT_EQ(r.status, 2) << f[0];
+        EXPECT_EQ(r.err, std::string("clipspout [info]: converting video to yv24.\n") + f[1] +
+                             "clipspout [error]: cannot convert video to yv24.\n");
+        EXPECT_EQ(r.out, "");
+    }
 }
 
 TEST(Video, FrameTheServerCannotDeliverEndsTheStream)
