@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <exception>
 
 #include "app/diag.h"
 #include "app/platform.h"
@@ -38,11 +39,16 @@ static run_mode parse_mode(const char* keyword)
 
 static AVS_Clip* import_script(AVS_ScriptEnvironment* env, const char* path)
 {
+    // AviSynth+ on Linux takes a folder for a file of impossible length and
+    // aborts inside "Import"; no frame server can read a folder as a script.
+    if (path_is_folder(path))
+        diag_print(DIAG_ERROR, "cannot import \"%s\": it is a folder, not a script.\n", path);
+
     AVS_Value path_value = string_value(path);
     AVS_Value args = single_argument(&path_value);
+    // The path and the array are the tool's own: the frame server copies
+    // what it keeps, and releasing them would free memory it never owned.
     AVS_Value result = avs.avs_invoke(env, "Import", args, nullptr);
-    avs.avs_release_value(args);
-    avs.avs_release_value(path_value);
 
     if (result.type != AVS_TAG_CLIP) {
         warn_error_value(result);
@@ -51,6 +57,23 @@ static AVS_Clip* import_script(AVS_ScriptEnvironment* env, const char* path)
     AVS_Clip* clip = avs.avs_take_clip(result, env);
     avs.avs_release_value(result);
     return clip;
+}
+
+// The frame server is C++ inside. An exception that escapes its C interface
+// would otherwise end the process with an abort and a core dump; it is a
+// failure like any other.
+[[noreturn]] static void frameserver_exception_escaped()
+{
+    std::string what = "an unknown exception";
+    try {
+        if (std::exception_ptr escaped = std::current_exception())
+            std::rethrow_exception(escaped);
+    } catch (const std::exception& e) {
+        what = e.what();
+    } catch (...) {
+    }
+    diag_print(DIAG_ERROR, "the frame server failed: %s.\n", one_line(what.c_str()).c_str());
+    abort();  // not reached: an error ends the process
 }
 
 int main(int argc, char** argv)
@@ -63,6 +86,7 @@ int main(int argc, char** argv)
     const char* script_path = argv[2];
 
     ignore_broken_pipe();
+    std::set_terminate(frameserver_exception_escaped);
     load_frameserver();
     AVS_ScriptEnvironment* env = avs.avs_create_script_environment(AVS_INTERFACE_VERSION);
     if (!env)

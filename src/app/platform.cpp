@@ -82,6 +82,12 @@ void* library_symbol(void* library, const char* name)
     return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(library), name));
 }
 
+bool path_is_folder(const char* path)
+{
+    DWORD attributes = GetFileAttributesA(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
 #else
 
 bool set_stdout_binary()
@@ -158,6 +164,12 @@ void* open_library(const char* name, char* reason, size_t reason_size)
 void* library_symbol(void* library, const char* name)
 {
     return dlsym(library, name);
+}
+
+bool path_is_folder(const char* path)
+{
+    struct stat st;
+    return stat(path, &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 #endif

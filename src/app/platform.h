@@ -34,3 +34,6 @@ void ignore_broken_pipe();
 void* open_library(const char* name, char* reason, size_t reason_size);
 
 void* library_symbol(void* library, const char* name);
+
+// True when path names an existing folder.
+bool path_is_folder(const char* path);

@@ -109,7 +109,8 @@ AVS_Clip* convert_clip(AVS_Clip* clip, AVS_ScriptEnvironment* env, const char* f
     }
     AVS_Clip* converted = avs.avs_take_clip(result, env);
 
-    avs.avs_release_value(args);
+    // The array is the tool's own and is not released; the clip value and
+    // the result came from the frame server.
     avs.avs_release_value(clip_value);
     avs.avs_release_value(result);
     return converted;

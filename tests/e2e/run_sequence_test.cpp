@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include "harness.h"
 
 static const char usage_text[] =
@@ -125,4 +127,36 @@ TEST(RunSequence, ReportLostToAFullDiskIsAFailure)
     run_result r = run_tool({"info", script}, full);
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.err, "clipspout [error]: cannot write to stdout.\n");
+}
+
+TEST(RunSequence, FolderOrEscapedExceptionEndsWithAnErrorNotACrash)
+{
+    std::string folder = write_script("a_folder.avs", "");
+    std::remove(folder.c_str());
+    ASSERT_EQ(shell("mkdir '" + folder + "' && echo made"), "made\n");
+    for (const char* mode : {"info", "video", "audio", "x264bd"}) {
+        run_result r = run_tool({mode, folder});
+        EXPECT_EQ(r.status, 2) << mode;
+        EXPECT_EQ(r.signal, 0) << mode;
+        EXPECT_EQ(r.err, "clipspout [error]: cannot import \"" + folder + "\": it is a folder, not a script.\n");
+        EXPECT_EQ(r.out, "");
+    }
+
+    if (frameserver_library() == "avisynth.dll")
+        GTEST_SKIP() << "an exception cannot cross from the stand-in DLL's C++ runtime into the tool's";
+    // Whatever else throws out of the frame server ends the same way.
+    std::string script = write_script("escape.avs", "BlankClip(pixel_type=\"RGB32\")\n");
+    const char* cases[][2] = {{"Import", "info"}, {"ConvertToYV24", "video"}};
+    for (const auto& c : cases) {
+        run_options escape;
+        escape.env = {std::string("AVS_STANDIN_ESCAPE=") + c[0]};
+        run_result r = run_tool({c[1], script}, escape);
+        EXPECT_EQ(r.status, 2) << c[0];
+        EXPECT_EQ(r.signal, 0) << c[0];
+        EXPECT_NE(r.err.find("clipspout [error]: the frame server failed: cannot create std::vector larger than "
+                             "max_size().\n"),
+                  std::string::npos)
+            << r.err;
+        EXPECT_EQ(r.out, "");
+    }
 }

@@ -181,6 +181,11 @@ STANDIN_EXPORT AVS_Value AVSC_CC avs_invoke(AVS_ScriptEnvironment* env, const ch
                                             const char** arg_names)
 {
     check_env(env, "avs_invoke");
+    // A test can make a call throw out through the C interface, as
+    // AviSynth+'s "Import" does on Linux when handed a folder.
+    const char* escape = getenv("AVS_STANDIN_ESCAPE");
+    if (escape && strcmp(escape, name) == 0)
+        throw std::length_error("cannot create std::vector larger than max_size()");
     try {
         std::vector<argument> call_args;
         int count = args.type == AVS_TAG_ARRAY ? args.array_size : 1;
@@ -209,10 +214,14 @@ STANDIN_EXPORT void AVSC_CC avs_set_to_clip(AVS_Value* v, AVS_Clip* clip)
     *v = new_clip_value(live_handle(clip, "avs_set_to_clip")->clip);
 }
 
-// Strings and arrays built by the caller own nothing here; only clip values
-// hold references.
+// Only clip values hold references. The stand-in never hands out an
+// array, so any array released here is the caller's own: AviSynth+ would
+// free it and its elements with delete[], memory it never allocated.
 STANDIN_EXPORT void AVSC_CC avs_release_value(AVS_Value v)
 {
+    if (v.type == AVS_TAG_ARRAY)
+        misuse("avs_release_value: array built by the caller (the frame server would free memory it does not own)",
+               v.d.array);
     if (v.type != AVS_TAG_CLIP)
         return;
     clip_value_ref* ref = live_value(v, "avs_release_value");

@@ -110,13 +110,21 @@ value blank_clip(const std::string& name, const clip_ref&, const bound_args& arg
     vi.height = static_cast<int>(height);
     vi.num_frames = static_cast<int>(length);
     vi.pixel_type = format->pixel_type;
+    // As the real BlankClip does: with a denominator the rate is rounded to
+    // a whole numerator; without one it is scaled by powers of two until
+    // numerator or denominator reaches 2^24, so 29.97 is 31425823/1048576.
+    double fps = args.floating(4, 24);
+    if (fps < 0 || fps > INT32_MAX)
+        fail(name, "invalid frame rate");
     if (args.given(5)) {
-        double fps = args.floating(4, 24);
-        if (fps != std::floor(fps))
-            fail(name, "fps must be a whole number when fps_denominator is given");
-        set_fps(name, vi, static_cast<int64_t>(fps), args.integer(5, 1));
+        set_fps(name, vi, static_cast<int64_t>(fps + 0.5), args.integer(5, 1));
     } else {
-        set_float_fps(name, vi, args.floating(4, 24));
+        int64_t denominator = 1;
+        while (fps < 16777216 && denominator < 16777216) {
+            fps *= 2;
+            denominator *= 2;
+        }
+        set_fps(name, vi, static_cast<int64_t>(fps + 0.5), denominator);
     }
 
     int64_t rate = args.integer(6, 44100), channels = args.integer(7, 1);
