@@ -1,19 +1,39 @@
 #!/usr/bin/env bash
 # Installs what the tests need (Debian packages, only where missing), builds,
-# and runs the whole suite. With --sanitize the build and the run use
-# AddressSanitizer and UndefinedBehaviorSanitizer, in a folder of their own.
+# and runs the whole suite: unit tests, end-to-end tests against the
+# stand-in frame server, and the real-server group against AviSynth+ when
+# one can be found (see scripts/real-frameserver.sh); where none can, one
+# line says that group was skipped and why. With --sanitize the build and
+# the run use AddressSanitizer and UndefinedBehaviorSanitizer, in a folder
+# of their own.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 . scripts/ensure-packages.sh
-ensure_packages g++ cmake ninja-build libgtest-dev ffmpeg x264 sox flac
+. scripts/real-frameserver.sh
+ensure_packages g++ cmake ninja-build xz-utils libgtest-dev ffmpeg x264 sox flac
 
 build=build
 options=()
 if [ "${1:-}" = "--sanitize" ]; then
   build=build-sanitize
   options=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DCLIPSPOUT_SANITIZE=ON)
+  export LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp:print_suppressions=0${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
 fi
 cmake -S . -B "$build" -G Ninja "${options[@]}"
 cmake --build "$build" -j 2
+
+found=0
+find_real_frameserver "$build/real-frameserver" || found=$?
+case $found in
+  0)
+    export CLIPSPOUT_TEST_REAL_FRAMESERVER=$REAL_FRAMESERVER
+    echo "== real-server group: against $REAL_FRAMESERVER_ORIGIN" ;;
+  1)
+    unset CLIPSPOUT_TEST_REAL_FRAMESERVER
+    echo "!! SKIPPED: the real-server group: $REAL_FRAMESERVER_WHY" ;;
+  *)
+    echo "real-server group: $REAL_FRAMESERVER_WHY" >&2
+    exit 1 ;;
+esac
 ctest --test-dir "$build" -j 2 --output-on-failure

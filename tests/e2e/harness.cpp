@@ -17,8 +17,16 @@ static const char* windows_build()
     return dir && *dir ? dir : nullptr;
 }
 
+std::string real_frameserver()
+{
+    const char* dir = getenv("CLIPSPOUT_TEST_REAL_FRAMESERVER");
+    return dir && *dir ? dir : "";
+}
+
 std::string build_folder(const std::string& name)
 {
+    if (!name.empty() && name[0] == '/')
+        return name;
     return std::string(windows_build() ? windows_build() : TEST_BUILD_DIR) + "/" + name;
 }
 
@@ -143,10 +151,6 @@ run_result run_tool(const std::vector<std::string>& args, const run_options& opt
     else if (WIFSIGNALED(status))
         result.signal = WTERMSIG(status);
     result.err = lf_text(result.err);
-    if (WIFEXITED(status))
-        result.status = WEXITSTATUS(status);
-    else if (WIFSIGNALED(status))
-        result.signal = WTERMSIG(status);
     return result;
 }
 
@@ -216,9 +220,9 @@ long long number_after(const std::string& text, const std::string& prefix)
     return strtoll(text.c_str() + at + prefix.size(), nullptr, 10);
 }
 
-cut_short_runs run_cut_short(const std::vector<std::string>& args)
+cut_short_runs run_cut_short(const std::vector<std::string>& args, const run_options& base)
 {
-    run_options closing, disk_full;
+    run_options closing = base, disk_full = base;
     closing.stdout_limit = 1000;
     disk_full.stdout_path = "/dev/full";
     return {run_tool(args, closing), run_tool(args, disk_full)};

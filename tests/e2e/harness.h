@@ -20,8 +20,15 @@ constexpr const char* INCOMPLETE = "standin-incomplete";
 constexpr const char* PLANTED = "planted";
 constexpr const char* NO_FRAMESERVER = "no-frameserver";
 
+// The folder of a real AviSynth+ library (libavisynth.so) that the
+// real-server tests run against, from CLIPSPOUT_TEST_REAL_FRAMESERVER; empty
+// when the suite has none.
+std::string real_frameserver();
+
 struct run_options {
-    std::string frameserver = STANDIN;  // the only folder searched for the frame server
+    // The only folder searched for the frame server: a folder of the build
+    // named above, or an absolute path (see real_frameserver).
+    std::string frameserver = STANDIN;
     std::string cwd;                    // working folder, if not the test's own
     std::string stdout_path;            // stdout to this file instead of a pipe
     long stdout_limit = -1;             // close the pipe after this many bytes
@@ -82,4 +89,4 @@ long long number_after(const std::string& text, const std::string& prefix);
 struct cut_short_runs {
     run_result closed_pipe, full_disk;
 };
-cut_short_runs run_cut_short(const std::vector<std::string>& args);
+cut_short_runs run_cut_short(const std::vector<std::string>& args, const run_options& base = {});

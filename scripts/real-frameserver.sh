@@ -1,0 +1,52 @@
+# Sourced by the scripts beside it: finds a real AviSynth+ for the tests
+# and the benchmark.
+#
+#   find_real_frameserver FOLDER
+#
+# Looks, in this order, for
+#   1. the library named by CLIPSPOUT_AVISYNTH_LIBRARY (a libavisynth.so file),
+#   2. a system-installed libavisynth.so (as the dynamic linker finds it),
+#   3. the AviSynth+ source in ../shared/frameserver beside the clone, which
+#      it builds once into a cache outside the clone
+#      (${XDG_CACHE_HOME:-~/.cache}/clipspout/avisynthplus, or
+#      CLIPSPOUT_CACHE/avisynthplus), so later runs and fresh clones reuse it.
+# On success FOLDER holds a link named libavisynth.so to the library (the
+# tool loads it by that name), REAL_FRAMESERVER is FOLDER and
+# REAL_FRAMESERVER_ORIGIN says where the library came from; returns 0.
+# Where there is none it returns 1 with the reason in REAL_FRAMESERVER_WHY;
+# where the shared source is there but does not build it returns 2.
+
+find_real_frameserver() {
+  local folder=$1 library="" shared
+  REAL_FRAMESERVER="" REAL_FRAMESERVER_ORIGIN="" REAL_FRAMESERVER_WHY=""
+  shared="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)/../shared/frameserver/build-avisynthplus.sh"
+
+  if [ -n "${CLIPSPOUT_AVISYNTH_LIBRARY:-}" ]; then
+    if [ ! -f "$CLIPSPOUT_AVISYNTH_LIBRARY" ]; then
+      REAL_FRAMESERVER_WHY="CLIPSPOUT_AVISYNTH_LIBRARY names no file: $CLIPSPOUT_AVISYNTH_LIBRARY"
+      return 2
+    fi
+    library=$CLIPSPOUT_AVISYNTH_LIBRARY
+    REAL_FRAMESERVER_ORIGIN="CLIPSPOUT_AVISYNTH_LIBRARY"
+  elif library=$(/sbin/ldconfig -p 2>/dev/null | awk '$1 == "libavisynth.so" { print $NF; exit }') &&
+    [ -n "$library" ]; then
+    REAL_FRAMESERVER_ORIGIN="the system's libavisynth.so"
+  elif [ -x "$shared" ]; then
+    local cache=${CLIPSPOUT_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/clipspout}/avisynthplus out
+    echo "real frame server: building AviSynth+ from ../shared/frameserver into $cache (once)" >&2
+    if ! out=$("$shared" "$cache" | tail -n 1) || [ ! -f "$out/libavisynth.so" ]; then
+      REAL_FRAMESERVER_WHY="building AviSynth+ from ../shared/frameserver failed"
+      return 2
+    fi
+    library=$out/libavisynth.so
+    REAL_FRAMESERVER_ORIGIN="AviSynth+ built from ../shared/frameserver"
+  else
+    REAL_FRAMESERVER_WHY="no AviSynth+ here: CLIPSPOUT_AVISYNTH_LIBRARY is not set, no libavisynth.so is installed, and there is no ../shared/frameserver beside the clone"
+    return 1
+  fi
+
+  mkdir -p "$folder"
+  ln -sfn "$(readlink -f "$library")" "$folder/libavisynth.so"
+  REAL_FRAMESERVER=$(cd "$folder" && pwd)
+  REAL_FRAMESERVER_ORIGIN="$REAL_FRAMESERVER_ORIGIN ($(readlink -f "$library"))"
+}

@@ -1,0 +1,412 @@
+// The tool against the real AviSynth+, with its own script syntax and core
+// filters: plane bytes where the script fixes them, consistency between a
+// clip and its slices where it does not, real decoders, the failure roads,
+// and agreement with the stand-in on everything but pixel content.
+//
+// Runs where the suite is given a real frame server
+// (CLIPSPOUT_TEST_REAL_FRAMESERVER, set by scripts/test.sh).
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+#include "harness.h"
+
+namespace {
+
+class RealServer : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (real_frameserver().empty())
+            GTEST_SKIP() << "no real frame server: CLIPSPOUT_TEST_REAL_FRAMESERVER is not set";
+    }
+};
+
+run_options on_real_server()
+{
+    run_options options;
+    options.frameserver = real_frameserver();
+    return options;
+}
+
+run_result run_real(const std::string& mode, const std::string& script_name, const std::string& script)
+{
+    return run_tool({mode, write_script(script_name, script)}, on_real_server());
+}
+
+struct video_layout {
+    const char* pixel_type;
+    int width, height;  // widths whose rows are shorter than the frame server's pitch
+    const char* conversion;
+    const char* chroma_tag;
+    int planes, shift_w, shift_h;
+    const char* pix_fmt;
+    const char* colour;       // BlankClip argument that fixes the plane bytes
+    unsigned char y, u, v;    // those bytes, after any conversion
+};
+
+// color_yuv=$515AF0 gives Y 0x51, U 0x5A, V 0xF0; mid grey in RGB becomes
+// limited-range Y 16 + 219 * 128 / 255 = 126 with neutral chroma.
+const video_layout layouts[] = {
+    {"YV24", 66, 4, nullptr, "444", 3, 0, 0, "yuv444p", "color_yuv=$515AF0", 0x51, 0x5A, 0xF0},
+    {"RGB24", 66, 4, "yv24", "444", 3, 0, 0, "yuv444p", "color=$808080", 0x7E, 0x80, 0x80},
+    {"RGB32", 66, 4, "yv24", "444", 3, 0, 0, "yuv444p", "color=$808080", 0x7E, 0x80, 0x80},
+    {"YV16", 66, 4, nullptr, "422", 3, 1, 0, "yuv422p", "color_yuv=$515AF0", 0x51, 0x5A, 0xF0},
+    {"YUY2", 66, 4, "yv16", "422", 3, 1, 0, "yuv422p", "color_yuv=$515AF0", 0x51, 0x5A, 0xF0},
+    {"YV411", 68, 4, nullptr, "411", 3, 2, 0, "yuv411p", "color_yuv=$515AF0", 0x51, 0x5A, 0xF0},
+    {"Y8", 70, 4, nullptr, "mono", 1, 0, 0, "gray", "color_yuv=$515AF0", 0x51, 0, 0},
+    {"YV12", 66, 6, nullptr, "420", 3, 1, 1, "yuv420p", "color_yuv=$515AF0", 0x51, 0x5A, 0xF0},
+    {"YUV420P10", 66, 6, "yv12", "420", 3, 1, 1, "yuv420p", "color_yuv=$515AF0", 0x51, 0x5A, 0xF0},
+    {"Y16", 66, 6, "yv12", "420", 3, 1, 1, "yuv420p", "color_yuv=$515AF0", 0x51, 0x80, 0x80},
+    {"RGBP10", 66, 6, "yv12", "420", 3, 1, 1, "yuv420p", "color=$808080", 0x7E, 0x80, 0x80},
+};
+
+size_t frame_bytes(const video_layout& l)
+{
+    size_t luma = static_cast<size_t>(l.width) * l.height;
+    return luma + (l.planes - 1) * static_cast<size_t>(l.width >> l.shift_w) * (l.height >> l.shift_h);
+}
+
+std::string header_line(const video_layout& l, const std::string& rate, const char* field)
+{
+    return "YUV4MPEG2 W" + std::to_string(l.width) + " H" + std::to_string(l.height) + " F" + rate + " I" + field +
+           " A0:0 C" + l.chroma_tag + "\n";
+}
+
+// The frames of a stream whose header line is known; empty if the stream
+// does not consist of that header and whole frames.
+std::vector<std::string> frames_of(const std::string& stream, const std::string& header, size_t bytes)
+{
+    std::vector<std::string> frames;
+    if (stream.compare(0, header.size(), header) != 0)
+        return {};
+    for (size_t at = header.size(); at < stream.size(); at += 6 + bytes) {
+        if (stream.compare(at, 6, "FRAME\n") != 0 || stream.size() - at < 6 + bytes)
+            return {};
+        frames.push_back(stream.substr(at + 6, bytes));
+    }
+    return frames;
+}
+
+std::string writing_line(int frames, const std::string& rate, const video_layout& l, const char* word)
+{
+    return "clipspout [info]: writing " + std::to_string(frames) + " frames of " + rate + " fps, " +
+           std::to_string(l.width) + "x" + std::to_string(l.height) + " YUV" + l.chroma_tag + " " + word +
+           " video.\n";
+}
+
+std::string summary_line(int written, int percent)
+{
+    return "\rclipspout [info]: finished, wrote " + std::to_string(written) + " frames [" + std::to_string(percent) +
+           "%].\n";
+}
+
+const video_layout& layout_named(const char* pixel_type)
+{
+    for (const video_layout& l : layouts)
+        if (std::string(l.pixel_type) == pixel_type)
+            return l;
+    abort();
+}
+
+}  // namespace
+
+TEST_F(RealServer, EveryModeRuns)
+{
+    const std::string script =
+        "BlankClip(length=48, width=1920, height=1080, pixel_type=\"YV12\", fps=24000, fps_denominator=1001, "
+        "audio_rate=48000, channels=2, sample_type=\"16bit\")\n";
+
+    run_result info = run_real("info", "modes.avs", script);
+    EXPECT_EQ(info.status, 0) << info.err;
+    EXPECT_EQ(info.err, "");
+    EXPECT_EQ(info.out, "v:width       1920\nv:height      1080\nv:fps         24000/1001\nv:frames      48\n"
+                        "v:duration    2\nv:interlaced  no\nv:pixel_type  a0000008\na:sample_rate 48000\n"
+                        "a:format      pcm\na:bit_depth   16\na:channels    2\na:samples     96096\n"
+                        "a:duration    2\n");
+
+    run_result bd = run_real("x264bd", "modes.avs", script);
+    EXPECT_EQ(bd.status, 0) << bd.err;
+    EXPECT_EQ(bd.out, "--weightp 1 --bframes 3 --nal-hrd vbr --vbv-maxrate 15000 --vbv-bufsize 30000 --level 4.1 "
+                      "--keyint 24 --b-pyramid strict --open-gop --bluray-compat --slices 4 --ref 4  --aud "
+                      "--colorprim \"bt709\" --transfer \"bt709\" --colormatrix \"bt709\"");
+
+    run_result video = run_real("video", "modes.avs", script);
+    EXPECT_EQ(video.status, 0) << video.err;
+    EXPECT_EQ(video.out.size(), std::string("YUV4MPEG2 W1920 H1080 F24000:1001 Ip A0:0 C420\n").size() +
+                                    48 * (6 + 1920 * 1080 * 3 / 2));
+
+    run_result audio = run_real("audio", "modes.avs", script);
+    EXPECT_EQ(audio.status, 0) << audio.err;
+    EXPECT_EQ(audio.err, "clipspout [info]: writing 2 seconds of 48000 Hz, 2 channel audio.\n"
+                         "\rclipspout [info]: finished, wrote 2 seconds [100%].\n");
+    EXPECT_EQ(audio.out.size(), 80u + 96096 * 4);
+}
+
+TEST_F(RealServer, EveryLayoutCarriesThePlaneBytesTheScriptFixes)
+{
+    for (const video_layout& l : layouts) {
+        SCOPED_TRACE(l.pixel_type);
+        std::string script = "BlankClip(length=3, width=" + std::to_string(l.width) + ", height=" +
+                             std::to_string(l.height) + ", pixel_type=\"" + l.pixel_type + "\", fps=25, " + l.colour +
+                             ")\n";
+        run_result r = run_real("video", std::string("plane_") + l.pixel_type + ".avs", script);
+        EXPECT_EQ(r.status, 0) << r.err;
+        std::string err = l.conversion ? std::string("clipspout [info]: converting video to ") + l.conversion + ".\n"
+                                       : std::string();
+        EXPECT_EQ(r.err, err + writing_line(3, "25/1", l, "progressive") + summary_line(3, 100));
+
+        std::string expected(static_cast<size_t>(l.width) * l.height, static_cast<char>(l.y));
+        size_t chroma = static_cast<size_t>(l.width >> l.shift_w) * (l.height >> l.shift_h);
+        if (l.planes == 3)
+            expected += std::string(chroma, static_cast<char>(l.u)) + std::string(chroma, static_cast<char>(l.v));
+        std::vector<std::string> frames = frames_of(r.out, header_line(l, "25:1", "p"), frame_bytes(l));
+        ASSERT_EQ(frames.size(), 3u) << r.out.substr(0, 60);
+        for (const std::string& frame : frames)
+            EXPECT_TRUE(frame == expected) << "plane bytes differ";
+    }
+}
+
+TEST_F(RealServer, TrimmedStreamIsTheMatchingSliceOfTheWholeOne)
+{
+    // Numbered colour bars: every frame differs, and so does every row.
+    const char* pixel_types[] = {"YV24", "RGB32", "YV16", "YUY2", "YV411", "YV12", "YUV420P10"};
+    struct {
+        const char* trim;
+        int first, count;
+    } slices[] = {{"Trim(3, 7)", 3, 5}, {"Trim(11, 11)", 11, 1}, {"Trim(0, -1)", 0, 1}};
+    for (const char* pixel_type : pixel_types) {
+        SCOPED_TRACE(pixel_type);
+        video_layout l = layout_named(pixel_type);
+        l.width = 132;
+        l.height = 40;
+        std::string source = "ColorBars(width=132, height=40, pixel_type=\"" + std::string(pixel_type) +
+                             "\").ShowFrameNumber()\n";
+        run_result whole = run_real("video", "whole.avs", source + "Trim(0, 11)\n");
+        ASSERT_EQ(whole.status, 0) << whole.err;
+        std::vector<std::string> all = frames_of(whole.out, header_line(l, "30000:1001", "p"), frame_bytes(l));
+        ASSERT_EQ(all.size(), 12u);
+        for (int n = 1; n < 12; ++n)
+            EXPECT_NE(all[n - 1], all[n]) << "frames " << n - 1 << " and " << n << " are alike";
+
+        for (const auto& s : slices) {
+            run_result part = run_real("video", "part.avs", source + s.trim + "\n");
+            EXPECT_EQ(part.status, 0) << s.trim << part.err;
+            std::vector<std::string> frames = frames_of(part.out, header_line(l, "30000:1001", "p"), frame_bytes(l));
+            EXPECT_TRUE(frames == std::vector<std::string>(all.begin() + s.first, all.begin() + s.first + s.count))
+                << s.trim;
+        }
+    }
+}
+
+TEST_F(RealServer, FfmpegDecodesEveryLayoutAndFieldOrder)
+{
+    struct {
+        const char* pixel_type;
+        const char* tail;
+        const char* field_letter;
+        const char* info_word;
+        const char* ffmpeg_order;
+    } cases[] = {
+        {"YV24", "", "p", "no", "progressive"},
+        {"RGB24", "", "p", "no", "progressive"},
+        {"YV16", "", "p", "no", "progressive"},
+        {"YUY2", "", "p", "no", "progressive"},
+        {"YV411", "", "p", "no", "progressive"},
+        {"Y8", "", "p", "no", "progressive"},
+        {"YV12", "AssumeFieldBased()", "t", "tff", "tt"},
+        {"YV12", "AssumeFieldBased().AssumeBFF()", "b", "bff", "bb"},
+        {"YV12", "AssumeFieldBased().AssumeTFF()", "t", "tff", "tt"},
+        {"YV12", "AssumeTFF()", "p", "no", "progressive"},  // the top-field-first bit alone is not interlaced
+        {"RGBP10", "AssumeFieldBased().AssumeBFF()", "b", "bff", "bb"},
+    };
+    for (const auto& c : cases) {
+        const video_layout& l = layout_named(c.pixel_type);
+        SCOPED_TRACE(std::string(c.pixel_type) + " " + c.tail);
+        std::string script = "BlankClip(length=10, width=" + std::to_string(l.width) + ", height=" +
+                             std::to_string(l.height) + ", pixel_type=\"" + l.pixel_type + "\", fps=25)\n" + c.tail +
+                             "\n";
+        run_result info = run_real("info", "decode.avs", script);
+        EXPECT_NE(info.out.find(std::string("v:interlaced  ") + c.info_word + "\n"), std::string::npos) << info.out;
+
+        run_result r = run_real("video", "decode.avs", script);
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.out.substr(0, r.out.find('\n') + 1), header_line(l, "25:1", c.field_letter));
+        std::string file = write_script("decode.y4m", r.out);
+        std::string probe = shell("ffprobe -v error -count_frames -show_entries "
+                                  "stream=width,height,pix_fmt,field_order,nb_read_frames -of default=nw=1 '" +
+                                  file + "'");
+        EXPECT_EQ(probe, "width=" + std::to_string(l.width) + "\nheight=" + std::to_string(l.height) +
+                             "\npix_fmt=" + l.pix_fmt + "\nfield_order=" + c.ffmpeg_order + "\nnb_read_frames=10\n");
+    }
+}
+
+TEST_F(RealServer, EverySampleTypeWithToneAndItsTrimmedSlice)
+{
+    struct {
+        const char* sample_type;
+        const char* conversion;
+        int bytes;
+        const char* raw_format;
+    } cases[] = {
+        {"8bit", "ConvertAudioTo8bit", 1, "u8"},       {"16bit", "ConvertAudioTo16bit", 2, "s16le"},
+        {"24bit", "ConvertAudioTo24bit", 3, "s24le"},  {"32bit", "ConvertAudioTo32bit", 4, "s32le"},
+        {"float", "ConvertAudioToFloat", 4, "f32le"},
+    };
+    // 2.5 seconds: two whole one-second blocks and a half one; at 24 fps a
+    // frame holds exactly 2000 sample frames. Tone steps its phase sample by
+    // sample from where each fetch starts; at 750 Hz that step is 1/64,
+    // exact in binary, so a sample is the same whichever fetch brings it.
+    const std::string tone = "AudioDub(BlankClip(length=60, width=64, height=48, pixel_type=\"YV12\", fps=24), "
+                             "Tone(length=2.5, frequency=750, samplerate=48000, channels=3, type=\"Sine\"))\n";
+    std::string raw = write_script("tone.raw", "");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.sample_type);
+        const size_t frame_size = 3u * c.bytes;
+
+        // BlankClip gives silence of the asked type.
+        run_result blank = run_real("audio", "blank.avs",
+                                    std::string("BlankClip(length=60, fps=24, audio_rate=48000, channels=3, "
+                                                "sample_type=\"") + c.sample_type + "\")\n");
+        EXPECT_EQ(blank.status, 0) << blank.err;
+        ASSERT_EQ(blank.out.size(), 80 + 120000 * frame_size);
+        EXPECT_EQ(static_cast<unsigned char>(blank.out[20]) | static_cast<unsigned char>(blank.out[21]) << 8, 0xFFFE);
+        EXPECT_EQ(static_cast<unsigned char>(blank.out[34]), c.bytes * 8);
+        EXPECT_EQ(static_cast<unsigned char>(blank.out[44]), std::string(c.sample_type) == "float" ? 3 : 1);
+        run_result info = run_real("info", "blank.avs",
+                                   std::string("BlankClip(sample_type=\"") + c.sample_type + "\").KillVideo()\n");
+        EXPECT_NE(info.out.find("a:bit_depth   " + std::to_string(c.bytes * 8) + "\n"), std::string::npos);
+
+        run_result whole = run_real("audio", "tone.avs", tone + c.conversion + "()\n");
+        EXPECT_EQ(whole.status, 0) << whole.err;
+        EXPECT_EQ(whole.err, "clipspout [info]: writing 2 seconds of 48000 Hz, 3 channel audio.\n"
+                             "\rclipspout [info]: finished, wrote 2 seconds [100%].\n");
+        ASSERT_EQ(whole.out.size(), 80 + 120000 * frame_size);
+        std::string samples = whole.out.substr(80);
+        EXPECT_NE(samples, std::string(samples.size(), samples[0])) << "Tone gave no signal";
+
+        run_result part = run_real("audio", "tone_part.avs", tone + c.conversion + "()\nTrim(12, 35)\n");
+        EXPECT_EQ(part.status, 0) << part.err;
+        EXPECT_TRUE(part.out.substr(80) == samples.substr(24000 * frame_size, 48000 * frame_size))
+            << "the trimmed track is not the matching slice";
+
+        int status = -1;
+        std::string file = write_script("tone.wav", whole.out);
+        shell("ffmpeg -v error -y -i '" + file + "' -f " + c.raw_format + " '" + raw + "'", &status);
+        EXPECT_EQ(status, 0);
+        EXPECT_TRUE(read_file(raw) == samples) << "ffmpeg decoded other samples";
+    }
+}
+
+TEST_F(RealServer, FailureRoads)
+{
+    const std::string not_a_clip = "clipspout [error]: avs files return value is not a clip.\n";
+    std::string script = write_script("assert.avs", "Assert(false, \"the script's own failure\")\n");
+    run_result r = run_tool({"info", script}, on_real_server());
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "clipspout [warn]: the script's own failure (" + script + ", line 1)\n" + not_a_clip);
+    EXPECT_EQ(r.out, "");
+
+    r = run_tool({"video", "/nonexistent/missing.avs"}, on_real_server());
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "clipspout [warn]: Import: couldn't open \"/nonexistent/missing.avs\"\n" + not_a_clip);
+
+    std::string folder = write_script("real_folder.avs", "");
+    std::remove(folder.c_str());
+    shell("mkdir '" + folder + "'");
+    r = run_tool({"info", folder}, on_real_server());
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.signal, 0);
+    EXPECT_EQ(r.err, "clipspout [error]: cannot import \"" + folder + "\": it is a folder, not a script.\n");
+
+    r = run_real("video", "novideo.avs", "BlankClip().KillVideo()\n");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "clipspout [error]: clip has no video.\n");
+    EXPECT_EQ(r.out, "");
+    r = run_real("audio", "noaudio.avs", "BlankClip().KillAudio()\n");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "clipspout [error]: clip has no audio.\n");
+    EXPECT_EQ(r.out, "");
+}
+
+TEST_F(RealServer, ClosedPipeAndFullDiskEndWithAnErrorAndAValidPrefix)
+{
+    struct {
+        const char* mode;
+        const char* script;
+        std::string stream_start;  // what the first 1000 bytes must be
+        std::string first_line;
+        long long total;
+        const char* unit;
+    } cases[] = {
+        {"video", "BlankClip(length=20, width=640, height=480, pixel_type=\"YV12\", fps=25, color_yuv=$515AF0)\n",
+         "YUV4MPEG2 W640 H480 F25:1 Ip A0:0 C420\nFRAME\n" + std::string(1000, 'Q'),
+         "clipspout [info]: writing 20 frames of 25/1 fps, 640x480 YUV420 progressive video.\n", 20, "frames"},
+        {"audio", "BlankClip(length=240, fps=24, audio_rate=48000, channels=8, sample_type=\"32bit\")\n", "",
+         "clipspout [info]: writing 10 seconds of 48000 Hz, 8 channel audio.\n", 480000, "samples"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.mode);
+        cut_short_runs runs = run_cut_short({c.mode, write_script("cut.avs", c.script)}, on_real_server());
+        for (const run_result* r : {&runs.closed_pipe, &runs.full_disk}) {
+            EXPECT_EQ(r->status, 2) << r->err;
+            EXPECT_EQ(r->signal, 0);
+            long long written = number_after(r->err, "only wrote ");
+            EXPECT_GE(written, 0);
+            EXPECT_LT(written, c.total);
+            EXPECT_EQ(r->err.rfind(c.first_line + "\rclipspout [info]: finished, wrote ", 0), 0u) << r->err;
+            EXPECT_NE(r->err.find("clipspout [error]: only wrote " + std::to_string(written) + " of " +
+                                  std::to_string(c.total) + " " + c.unit + ".\n"),
+                      std::string::npos)
+                << r->err;
+        }
+        EXPECT_EQ(number_after(runs.full_disk.err, "only wrote "), 0);
+        const std::string& out = runs.closed_pipe.out;
+        if (c.stream_start.empty())  // a silent track: the header, then zeros
+            EXPECT_EQ(out.substr(80), std::string(920, '\0'));
+        else
+            EXPECT_EQ(out, c.stream_start.substr(0, 1000));
+    }
+}
+
+// The stand-in can only catch what it models right: on scripts both can
+// run, everything but pixel content and samples must be equal.
+TEST_F(RealServer, StandinAgreesOnReportsHeadersAndMessages)
+{
+    const char* scripts[] = {
+        "BlankClip(length=10, width=64, height=48)",
+        "BlankClip(length=10, width=66, height=10, pixel_type=\"YV12\", fps=30000, fps_denominator=1001, "
+        "audio_rate=48000, channels=6, sample_type=\"24bit\")",
+        "BlankClip(length=5, width=32, height=16, pixel_type=\"YUY2\", fps=29.97).AssumeFieldBased().AssumeBFF()",
+        "BlankClip(length=3, width=1920, height=1080, pixel_type=\"YV12\", fps=25).AssumeFieldBased()",
+        "BlankClip(length=3, width=720, height=480, pixel_type=\"YV411\", fps=30000, fps_denominator=1001, "
+        "sample_type=\"float\")",
+        "BlankClip(length=3, width=1280, height=720, pixel_type=\"YV24\", fps=50, sample_type=\"8bit\")",
+        "BlankClip(length=3, width=16, height=16, pixel_type=\"Y8\").KillAudio()",
+        "BlankClip(length=3, width=16, height=16, pixel_type=\"YV16\", sample_type=\"32bit\").KillVideo()",
+        "BlankClip(length=3, width=16, height=16, pixel_type=\"YUV420P10\").AssumeFPS(24000, 1001)",
+        "BlankClip(length=4, width=18, height=6, pixel_type=\"RGB24\").ConvertToYV12().AssumeFPS(23.976)",
+        "BlankClip(length=0, width=16, height=16, pixel_type=\"YV12\", audio_rate=0)",
+        "BlankClip(audio_rate=0).KillVideo()",
+        "42",
+        "Import(\"/nonexistent/inner.avs\")",
+    };
+    auto comparable = [](const std::string& mode, const run_result& r) {
+        std::string out = r.out;
+        if (mode == "video")
+            out = out.substr(0, out.find('\n') + 1) + " bytes: " + std::to_string(out.size());
+        else if (mode == "audio")
+            out = out.substr(0, 80) + " bytes: " + std::to_string(out.size());
+        return "status " + std::to_string(r.status) + "\n" + out + "\n" + r.err;
+    };
+    int n = 0;
+    for (const char* text : scripts) {
+        std::string script = write_script("agree" + std::to_string(n++) + ".avs", std::string(text) + "\n");
+        for (const std::string mode : {"info", "x264bd", "video", "audio"}) {
+            run_result real = run_tool({mode, script}, on_real_server());
+            run_result standin = run_tool({mode, script});
+            EXPECT_EQ(comparable(mode, standin), comparable(mode, real)) << mode << " " << text;
+        }
+    }
+}
