@@ -6,6 +6,7 @@ tool's peak resident memory."""
 
 import argparse
 import os
+import statistics
 import subprocess
 import sys
 import tempfile
@@ -22,23 +23,30 @@ CASES = {
     "video 3840x2160 YV24": ("video", 'BlankClip(length={n}, width=3840, height=2160, pixel_type="YV24", fps=25)',
                              y4m_header(3840, 2160, "444"), 3840 * 2160 * 3 + 6, 600, "frames"),
     "audio 48 kHz 8 ch 32-bit": ("audio", 'BlankClip(length={n}, fps=1, audio_rate=48000, channels=8, '
-                                 'sample_type="32bit").KillVideo().StandinSilence()', 80, 48000 * 8 * 4, 3600, "seconds"),
+                                 'sample_type="32bit").KillVideo(){silence}', 80, 48000 * 8 * 4, 3600, "seconds"),
 }
 
+# The real BlankClip's audio is zeros; the stand-in is told to give zeros too
+# (StandinSilence), so that neither pays for a pattern a baseline never computes.
+SILENCE = {"stand-in": ".StandinSilence()", "AviSynth+": ""}
 
-def run_pipeline(writer, env, reader, rss_file=None):
-    """Runs writer | reader; returns (seconds, writer's status). With rss_file,
-    GNU time starts the writer and leaves its peak resident memory there (a
-    child forked from Python would count Python's memory too)."""
-    if rss_file:
-        writer = ["/usr/bin/time", "-f", "%M", "-o", rss_file] + writer
+
+def run_pipeline(writer, env, reader, stats_file):
+    """Runs writer | reader; returns (seconds, writer's status, writer's peak
+    resident memory in KiB, writer's CPU seconds). GNU time starts the writer
+    and leaves its figures in stats_file (a child forked from Python would
+    count Python's memory too)."""
+    writer = ["/usr/bin/time", "-f", "%M %U %S", "-o", stats_file] + writer
     start = time.perf_counter()
     w = subprocess.Popen(writer, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, env=env)
     r = subprocess.Popen([reader], stdin=w.stdout)
     w.stdout.close()
     status = w.wait()
     r.wait()
-    return time.perf_counter() - start, status
+    seconds = time.perf_counter() - start
+    with open(stats_file) as f:
+        rss, user, system = f.read().split()[-3:]
+    return seconds, status, int(rss), float(user) + float(system)
 
 
 def main():
@@ -46,35 +54,49 @@ def main():
     parser.add_argument("--build", default="build-bench")
     parser.add_argument("--rounds", type=int, default=3)
     parser.add_argument("--scale", type=float, default=1.0, help="multiplies the clip lengths")
+    parser.add_argument("--real", metavar="FOLDER", help="also measure against the AviSynth+ in FOLDER")
+    parser.add_argument("--only", default="", help="only the cases whose name holds this text")
     args = parser.parse_args()
 
     tool = os.path.join(args.build, "clipspout")
     baseline = os.path.join(args.build, "bench", "bench_baseline")
     reader = os.path.join(args.build, "bench", "bench_discard")
-    env = dict(os.environ, LD_LIBRARY_PATH=os.path.join(args.build, "standin"))
+    servers = [("stand-in", os.path.join(args.build, "standin"))]
+    if args.real:
+        servers.append(("AviSynth+", args.real))
 
-    print(f"{'case':28} {'tool MB/s':>10} {'base MB/s':>10} {'ratio':>6} {'units/s':>14} {'peak RSS':>9}")
+    # ratio: best baseline time over best tool time; paired: the median of
+    # the same ratio taken round by round, where both ran a moment apart.
+    # CPU: the writer's own user and system time, best round.
+    print(f"{'case':28} {'frame server':12} {'tool MB/s':>10} {'base MB/s':>10} {'ratio':>6} {'paired':>6} "
+          f"{'CPU tool':>8} {'CPU base':>8} {'units/s':>14} {'peak RSS':>9}")
     with tempfile.TemporaryDirectory() as folder:
-        for name, (mode, script, header, chunk, count, unit) in CASES.items():
+        for (name, (mode, script, header, chunk, count, unit)), (server, library) in (
+                (case, server) for case in CASES.items() for server in servers if args.only in case[0]):
+            env = dict(os.environ, LD_LIBRARY_PATH=library)
             count = max(1, int(count * args.scale))
             path = os.path.join(folder, "bench.avs")
             with open(path, "w") as f:
-                f.write(script.format(n=count) + "\n")
+                f.write(script.format(n=count, silence=SILENCE[server]) + "\n")
             total = header + chunk * count
-            tool_times, base_times, peak = [], [], 0
+            tool_times, base_times, tool_cpu, base_cpu, peak = [], [], [], [], 0
+            stats = os.path.join(folder, "stats")
             for _ in range(args.rounds):
-                rss_file = os.path.join(folder, "rss")
-                seconds, status = run_pipeline([tool, mode, path], env, reader, rss_file)
+                seconds, status, rss, cpu = run_pipeline([tool, mode, path], env, reader, stats)
                 if status != 0:
                     sys.exit(f"clipspout {mode} failed with status {status}")
                 tool_times.append(seconds)
-                with open(rss_file) as f:
-                    peak = max(peak, int(f.read().split()[-1]))
-                seconds, status = run_pipeline([baseline, str(header), str(chunk), str(count)], env, reader)
+                tool_cpu.append(cpu)
+                peak = max(peak, rss)
+                seconds, status, rss, cpu = run_pipeline([baseline, str(header), str(chunk), str(count)], env,
+                                                         reader, stats)
                 base_times.append(seconds)
+                base_cpu.append(cpu)
             tool_best, base_best = min(tool_times), min(base_times)
-            print(f"{name:28} {total / tool_best / 1e6:10.0f} {total / base_best / 1e6:10.0f} "
-                  f"{base_best / tool_best:6.2f} {count / tool_best:7.1f} {unit + '/s':6} {peak / 1024:7.1f}MB")
+            paired = statistics.median(b / t for b, t in zip(base_times, tool_times))
+            print(f"{name:28} {server:12} {total / tool_best / 1e6:10.0f} {total / base_best / 1e6:10.0f} "
+                  f"{base_best / tool_best:6.2f} {paired:6.2f} {min(tool_cpu):5.2f}s {min(base_cpu):5.2f}s "
+                  f"{count / tool_best:7.1f} {unit + '/s':6} {peak / 1024:7.1f}MB")
             sys.stdout.flush()
 
 

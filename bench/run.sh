@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds clipspout, the stand-in frame server and the benchmark helpers in
-# build-bench/, then measures the tool against the baseline writer:
+# build-bench/, then measures the tool against the baseline writer, with the
+# stand-in and with a real AviSynth+ (scripts/real-frameserver.sh):
 #   bench/run.sh [--rounds N] [--scale F]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -8,4 +9,12 @@ cd "$(dirname "$0")/.."
 ensure_packages g++ cmake ninja-build libgtest-dev time python3
 cmake -S . -B build-bench -G Ninja -DCLIPSPOUT_BENCH=ON >/dev/null
 cmake --build build-bench -j 2 --target clipspout avisynth_standin bench_baseline bench_discard >/dev/null
-exec python3 bench/bench.py --build build-bench "$@"
+# Against the stand-in, and against a real AviSynth+ where one is found.
+. scripts/real-frameserver.sh
+real=()
+if find_real_frameserver build-bench/real-frameserver; then
+  real=(--real "$REAL_FRAMESERVER")
+else
+  echo "bench: stand-in only: $REAL_FRAMESERVER_WHY" >&2
+fi
+exec python3 bench/bench.py --build build-bench "${real[@]}" "$@"

@@ -33,7 +33,7 @@ find_real_frameserver() {
     REAL_FRAMESERVER_ORIGIN="the system's libavisynth.so"
   elif [ -x "$shared" ]; then
     local cache=${CLIPSPOUT_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/clipspout}/avisynthplus out
-    echo "real frame server: building AviSynth+ from ../shared/frameserver into $cache (once)" >&2
+    echo "real frame server: AviSynth+ from ../shared/frameserver, built once into $cache" >&2
     if ! out=$("$shared" "$cache" | tail -n 1) || [ ! -f "$out/libavisynth.so" ]; then
       REAL_FRAMESERVER_WHY="building AviSynth+ from ../shared/frameserver failed"
       return 2

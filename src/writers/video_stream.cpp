@@ -70,8 +70,16 @@ int64_t write_frame(const AVS_VideoFrame* frame, const frame_layout& layout, con
     chunks.push_back({frame_line, sizeof frame_line - 1});
     for (int i = 0; i < layout.planes; ++i) {
         const unsigned char* row = planes[i].start;
-        for (int y = 0; y < planes[i].height; ++y, row += planes[i].pitch)
-            chunks.push_back({row, static_cast<size_t>(planes[i].width)});
+        for (int y = 0; y < planes[i].height; ++y, row += planes[i].pitch) {
+            // Where the pitch equals the row (AviSynth+ at widths that are
+            // a multiple of 64), a plane is one run: one chunk, not a
+            // chunk a row.
+            out_chunk& last = chunks.back();
+            if (static_cast<const unsigned char*>(last.data) + last.size == row)
+                last.size += static_cast<size_t>(planes[i].width);
+            else
+                chunks.push_back({row, static_cast<size_t>(planes[i].width)});
+        }
     }
     size_t written = write_stdout_chunks(chunks.data(), chunks.size());
     return static_cast<int64_t>(written) - static_cast<int64_t>(sizeof frame_line - 1);
