@@ -5,8 +5,8 @@
 #include <cstring>
 #include <exception>
 
-#include "app/diag.h"
-#include "app/platform.h"
+#include "common/diag.h"
+#include "common/platform.h"
 #include "frameserver/avs_library.h"
 #include "frameserver/avs_values.h"
 #include "reports/bluray_args.h"

@@ -1,7 +1,7 @@
 #include "frameserver/avs_library.h"
 
-#include "app/diag.h"
-#include "app/platform.h"
+#include "common/diag.h"
+#include "common/platform.h"
 
 avs_library avs;
 

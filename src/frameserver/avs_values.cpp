@@ -1,6 +1,6 @@
 #include "frameserver/avs_values.h"
 
-#include "app/diag.h"
+#include "common/diag.h"
 
 void warn_error_value(const AVS_Value& value)
 {

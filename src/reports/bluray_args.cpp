@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "app/diag.h"
+#include "common/diag.h"
 #include "frameserver/avs_library.h"
 #include "frameserver/clip_traits.h"
 

@@ -2,8 +2,8 @@
 
 #include <cstdio>
 
-#include "app/diag.h"
-#include "app/platform.h"
+#include "common/diag.h"
+#include "common/platform.h"
 
 void begin_binary_stdout()
 {

@@ -6,9 +6,9 @@
 #include <cstdio>
 #include <vector>
 
-#include "app/diag.h"
-#include "app/platform.h"
-#include "app/progress.h"
+#include "common/diag.h"
+#include "common/platform.h"
+#include "common/progress.h"
 #include "frameserver/avs_library.h"
 #include "frameserver/avs_values.h"
 #include "frameserver/clip_traits.h"

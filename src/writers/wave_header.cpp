@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "app/diag.h"
+#include "common/diag.h"
 
 static void put_u16(unsigned char* at, uint32_t v)
 {

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "app/diag.h"
+#include "common/diag.h"
 
 TEST(Diag, TagsPrefixesAndTheSummaryCarriageReturn)
 {

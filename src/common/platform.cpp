@@ -1,4 +1,4 @@
-#include "app/platform.h"
+#include "common/platform.h"
 
 #include <cstdio>
 #include <cstring>

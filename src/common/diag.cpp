@@ -1,4 +1,4 @@
-#include "app/diag.h"
+#include "common/diag.h"
 
 #include <cstdarg>
 #include <cstdio>

@@ -1,9 +1,9 @@
-#include "app/progress.h"
+#include "common/progress.h"
 
 #include <cstdio>
 
-#include "app/diag.h"
-#include "app/platform.h"
+#include "common/diag.h"
+#include "common/platform.h"
 
 using progress_clock = std::chrono::steady_clock;
 
