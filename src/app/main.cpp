@@ -37,18 +37,49 @@ static run_mode parse_mode(const char* keyword)
     return MODE_USAGE;
 }
 
-static AVS_Clip* import_script(AVS_ScriptEnvironment* env, const char* path)
+static AVS_Value invoke_import(AVS_ScriptEnvironment* env, const std::string& path, bool utf8)
 {
-    // AviSynth+ on Linux takes a folder for a file of impossible length and
-    // aborts inside "Import"; no frame server can read a folder as a script.
-    if (path_is_folder(path))
-        diag_print(DIAG_ERROR, "cannot import \"%s\": it is a folder, not a script.\n", path);
-
-    AVS_Value path_value = string_value(path);
-    AVS_Value args = single_argument(&path_value);
     // The path and the array are the tool's own: the frame server copies
     // what it keeps, and releasing them would free memory it never owned.
-    AVS_Value result = avs.avs_invoke(env, "Import", args, nullptr);
+    const AVS_Value args[2] = {string_value(path.c_str()), bool_value(true)};
+    static const char* const names[2] = {nullptr, "utf8"};
+    return avs.avs_invoke(env, "Import", argument_array(args, utf8 ? 2 : 1),
+                          utf8 ? const_cast<const char**>(names) : nullptr);
+}
+
+// A frame server whose Import lacks "utf8" (AviSynth 2.6, older AviSynth+)
+// refuses it by name: "Import does not have a named argument "utf8"", in
+// the wording AviSynth+ kept from the script engine it grew from.
+static bool refused_utf8_argument(const AVS_Value& result)
+{
+    return result.type == AVS_TAG_ERROR && result.d.string && strstr(result.d.string, "named argument \"utf8\"");
+}
+
+static AVS_Clip* import_script(AVS_ScriptEnvironment* env, const script_path& path)
+{
+    const std::string& shown = path.ansi_exact ? path.ansi : path.utf8;
+    // AviSynth+ on Linux takes a folder for a file of impossible length and
+    // aborts inside "Import"; no frame server can read a folder as a script.
+    if (path.is_folder)
+        diag_print(DIAG_ERROR, "cannot import \"%s\": it is a folder, not a script.\n", shown.c_str());
+
+    AVS_Value result;
+    if (path.ansi_exact) {
+        result = invoke_import(env, path.ansi, false);
+    } else {
+        // A path the ANSI code page cannot hold: AviSynth+ reads it as UTF-8
+        // when asked to; an older frame server gets the 8.3 short path.
+        result = invoke_import(env, path.utf8, true);
+        if (refused_utf8_argument(result)) {
+            avs.avs_release_value(result);
+            if (path.short_ansi.empty())
+                diag_print(DIAG_ERROR,
+                           "cannot pass \"%s\" to this frame server: its Import takes no UTF-8 path, and the path "
+                           "has no short form the ANSI code page holds.\n",
+                           shown.c_str());
+            result = invoke_import(env, path.short_ansi, false);
+        }
+    }
 
     if (result.type != AVS_TAG_CLIP) {
         warn_error_value(result);
@@ -83,7 +114,7 @@ int main(int argc, char** argv)
     run_mode mode = parse_mode(argv[1]);
     if (mode == MODE_USAGE)
         print_usage();
-    const char* script_path = argv[2];
+    const script_path path = read_script_path(argv, 2);
 
     ignore_broken_pipe();
     std::set_terminate(frameserver_exception_escaped);
@@ -93,7 +124,7 @@ int main(int argc, char** argv)
         diag_print(DIAG_ERROR, "cannot create a script environment (interface version %d) with %s.\n",
                    AVS_INTERFACE_VERSION, FRAMESERVER_LIBRARY);
 
-    AVS_Clip* clip = import_script(env, script_path);
+    AVS_Clip* clip = import_script(env, path);
     switch (mode) {
     case MODE_AUDIO: write_audio(clip); break;
     case MODE_VIDEO: clip = write_video(clip, env); break;

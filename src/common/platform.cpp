@@ -7,6 +7,8 @@
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
+
+#include <shellapi.h>
 #else
 #include <cerrno>
 #include <climits>
@@ -82,10 +84,64 @@ void* library_symbol(void* library, const char* name)
     return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(library), name));
 }
 
-bool path_is_folder(const char* path)
+// The ANSI form of text, if the ANSI code page holds every character of it
+// exactly (no "?" and no look-alike stand-ins).
+static bool exact_ansi(const wchar_t* text, std::string* ansi)
 {
-    DWORD attributes = GetFileAttributesA(path);
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+    BOOL lossy = FALSE;
+    int size = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text, -1, nullptr, 0, nullptr, &lossy);
+    if (size <= 0 || lossy)
+        return false;
+    std::string bytes(static_cast<size_t>(size), '\0');
+    WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text, -1, &bytes[0], size, nullptr, &lossy);
+    bytes.resize(static_cast<size_t>(size) - 1);
+    // A round trip tells an exact conversion from one the flag misses.
+    int wide_size = MultiByteToWideChar(CP_ACP, 0, bytes.c_str(), -1, nullptr, 0);
+    std::wstring back(static_cast<size_t>(wide_size > 0 ? wide_size : 1), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, bytes.c_str(), -1, &back[0], wide_size);
+    if (lossy || wcscmp(back.c_str(), text) != 0)
+        return false;
+    *ansi = bytes;
+    return true;
+}
+
+static std::string to_utf8(const wchar_t* text)
+{
+    int size = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    std::string bytes(static_cast<size_t>(size > 0 ? size : 1), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text, -1, &bytes[0], size, nullptr, nullptr);
+    bytes.resize(bytes.size() - 1);
+    return bytes;
+}
+
+script_path read_script_path(char** argv, int index)
+{
+    script_path path;
+    path.ansi = argv[index];
+    int count = 0;
+    wchar_t** wide_argv = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (!wide_argv || index >= count) {
+        // Cannot happen for a command line the C runtime parsed the same way.
+        if (wide_argv)
+            LocalFree(wide_argv);
+        return path;
+    }
+    const wchar_t* wide = wide_argv[index];
+    std::string ansi;
+    if (!exact_ansi(wide, &ansi) || ansi != argv[index]) {
+        path.ansi_exact = false;
+        path.utf8 = to_utf8(wide);
+        DWORD size = GetShortPathNameW(wide, nullptr, 0);
+        if (size > 0) {
+            std::wstring short_path(size, L'\0');
+            if (GetShortPathNameW(wide, &short_path[0], size) > 0 && exact_ansi(short_path.c_str(), &ansi))
+                path.short_ansi = ansi;
+        }
+    }
+    DWORD attributes = GetFileAttributesW(wide);
+    path.is_folder = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+    LocalFree(wide_argv);
+    return path;
 }
 
 #else
@@ -166,10 +222,13 @@ void* library_symbol(void* library, const char* name)
     return dlsym(library, name);
 }
 
-bool path_is_folder(const char* path)
+script_path read_script_path(char** argv, int index)
 {
+    script_path path;
+    path.ansi = argv[index];
     struct stat st;
-    return stat(path, &st) == 0 && S_ISDIR(st.st_mode);
+    path.is_folder = stat(argv[index], &st) == 0 && S_ISDIR(st.st_mode);
+    return path;
 }
 
 #endif

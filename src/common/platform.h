@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 
 // Standard output in untranslated mode: no "\n" to "\r\n" on Windows.
 bool set_stdout_binary();
@@ -35,5 +36,15 @@ void* open_library(const char* name, char* reason, size_t reason_size);
 
 void* library_symbol(void* library, const char* name);
 
-// True when path names an existing folder.
-bool path_is_folder(const char* path);
+// The script path as the frame server can take it. On Windows the narrow
+// arguments are in the ANSI code page, which turns every character it does
+// not hold into "?"; there the path is read from the wide command line.
+struct script_path {
+    std::string ansi;        // the path as the narrow arguments give it
+    bool ansi_exact = true;  // false on Windows where the ANSI code page cannot hold it
+    std::string utf8;        // then: the path in UTF-8,
+    std::string short_ansi;  // and its 8.3 short form, where the volume has one and ANSI holds it
+    bool is_folder = false;
+};
+
+script_path read_script_path(char** argv, int index);

@@ -11,14 +11,28 @@ inline AVS_Value string_value(const char* text)
     return v;
 }
 
-// A one-element argument array; element must outlive the array's use.
-inline AVS_Value single_argument(const AVS_Value* element)
+inline AVS_Value bool_value(bool flag)
+{
+    AVS_Value v{};
+    v.type = AVS_TAG_BOOL;
+    v.d.boolean = flag;
+    return v;
+}
+
+// An argument array over count elements, which must outlive its use. The
+// array is the caller's own: it is never handed to avs_release_value.
+inline AVS_Value argument_array(const AVS_Value* elements, int count)
 {
     AVS_Value v{};
     v.type = AVS_TAG_ARRAY;
-    v.array_size = 1;
-    v.d.array = element;
+    v.array_size = static_cast<short>(count);
+    v.d.array = elements;
     return v;
+}
+
+inline AVS_Value single_argument(const AVS_Value* element)
+{
+    return argument_array(element, 1);
 }
 
 // When value is a frame-server error, passes its message on as a warning:

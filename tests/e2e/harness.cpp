@@ -1,5 +1,7 @@
 #include "harness.h"
 
+#include <gtest/gtest.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -163,8 +165,38 @@ std::string write_script(const std::string& name, const std::string& text)
         atexit([] { std::filesystem::remove_all(folder); });
     }
     std::string path = folder + "/" + name;
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
     std::ofstream(path, std::ios::binary) << text;
     return path;
+}
+
+std::string server_path(const std::string& path)
+{
+    if (!windows_build())
+        return path;
+    std::string latin1 = "Z:";
+    for (size_t i = 0; i < path.size(); ++i) {
+        unsigned char c = static_cast<unsigned char>(path[i]);
+        if ((c == 0xC2 || c == 0xC3) && i + 1 < path.size())
+            latin1 += static_cast<char>(((c & 0x03) << 6) | (static_cast<unsigned char>(path[++i]) & 0x3F));
+        else
+            latin1 += c == '/' ? '\\' : path[i];
+    }
+    return latin1;
+}
+
+void expect_twins_agree(const std::string& text, const run_options& options)
+{
+    std::string ascii = write_script("twin/ascii.avs", text);
+    std::string unicode = write_script("日本語_Кириллица/テスト_Тест.avs", text);
+    for (const char* mode : {"info", "x264bd", "video", "audio"}) {
+        run_result expected = run_tool({mode, ascii}, options);
+        run_result r = run_tool({mode, unicode}, options);
+        EXPECT_EQ(expected.status, 0) << mode << expected.err;
+        EXPECT_EQ(r.status, 0) << mode << r.err;
+        EXPECT_EQ(r.err, expected.err) << mode;
+        EXPECT_TRUE(r.out == expected.out) << mode << ": output differs from the ASCII twin's";
+    }
 }
 
 std::string read_file(const std::string& path)

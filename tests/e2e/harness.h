@@ -44,8 +44,20 @@ struct run_result {
 
 run_result run_tool(const std::vector<std::string>& args, const run_options& options = {});
 
-// Writes a script into a fresh folder of the test run; returns its path.
+// Writes a script into a fresh folder of the test run (name may hold
+// folders); returns its path.
 std::string write_script(const std::string& name, const std::string& text);
+
+// A path as the frame server names it in its messages. Where the tool runs
+// on Windows that is its full form (drive Z: is Wine's "/") in the ANSI
+// code page (1252 under the suite's Wine locale: "é" becomes one byte; only
+// Latin-1 characters are converted); elsewhere the path itself.
+std::string server_path(const std::string& path);
+
+// Runs every mode on two copies of a script, one under an ASCII path and
+// one under a folder and file name in Japanese and Cyrillic; the runs must
+// succeed with the same output.
+void expect_twins_agree(const std::string& text, const run_options& options = {});
 
 std::string read_file(const std::string& path);
 

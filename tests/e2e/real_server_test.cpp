@@ -123,7 +123,7 @@ TEST_F(RealServer, EveryModeRuns)
     run_result info = run_real("info", "modes.avs", script);
     EXPECT_EQ(info.status, 0) << info.err;
     EXPECT_EQ(info.err, "");
-    EXPECT_EQ(info.out, "v:width       1920\nv:height      1080\nv:fps         24000/1001\nv:frames      48\n"
+    EXPECT_EQ(lf_text(info.out), "v:width       1920\nv:height      1080\nv:fps         24000/1001\nv:frames      48\n"
                         "v:duration    2\nv:interlaced  no\nv:pixel_type  a0000008\na:sample_rate 48000\n"
                         "a:format      pcm\na:bit_depth   16\na:channels    2\na:samples     96096\n"
                         "a:duration    2\n");
@@ -232,7 +232,7 @@ TEST_F(RealServer, FfmpegDecodesEveryLayoutAndFieldOrder)
                              std::to_string(l.height) + ", pixel_type=\"" + l.pixel_type + "\", fps=25)\n" + c.tail +
                              "\n";
         run_result info = run_real("info", "decode.avs", script);
-        EXPECT_NE(info.out.find(std::string("v:interlaced  ") + c.info_word + "\n"), std::string::npos) << info.out;
+        EXPECT_NE(lf_text(info.out).find(std::string("v:interlaced  ") + c.info_word + "\n"), std::string::npos) << info.out;
 
         run_result r = run_real("video", "decode.avs", script);
         ASSERT_EQ(r.status, 0) << r.err;
@@ -280,7 +280,7 @@ TEST_F(RealServer, EverySampleTypeWithToneAndItsTrimmedSlice)
         EXPECT_EQ(static_cast<unsigned char>(blank.out[44]), std::string(c.sample_type) == "float" ? 3 : 1);
         run_result info = run_real("info", "blank.avs",
                                    std::string("BlankClip(sample_type=\"") + c.sample_type + "\").KillVideo()\n");
-        EXPECT_NE(info.out.find("a:bit_depth   " + std::to_string(c.bytes * 8) + "\n"), std::string::npos);
+        EXPECT_NE(lf_text(info.out).find("a:bit_depth   " + std::to_string(c.bytes * 8) + "\n"), std::string::npos);
 
         run_result whole = run_real("audio", "tone.avs", tone + c.conversion + "()\n");
         EXPECT_EQ(whole.status, 0) << whole.err;
@@ -314,7 +314,8 @@ TEST_F(RealServer, FailureRoads)
 
     r = run_tool({"video", "/nonexistent/missing.avs"}, on_real_server());
     EXPECT_EQ(r.status, 2);
-    EXPECT_EQ(r.err, "clipspout [warn]: Import: couldn't open \"/nonexistent/missing.avs\"\n" + not_a_clip);
+    EXPECT_EQ(r.err, "clipspout [warn]: Import: couldn't open \"" + server_path("/nonexistent/missing.avs") + "\"\n" +
+                         not_a_clip);
 
     std::string folder = write_script("real_folder.avs", "");
     std::remove(folder.c_str());
@@ -413,4 +414,10 @@ TEST_F(RealServer, StandinAgreesOnReportsHeadersAndMessages)
             EXPECT_EQ(comparable(mode, standin), comparable(mode, real)) << mode << " " << text;
         }
     }
+}
+
+TEST_F(RealServer, ScriptInAJapaneseAndCyrillicFolderGivesWhatItsAsciiTwinGives)
+{
+    expect_twins_agree("BlankClip(length=2, width=1280, height=720, pixel_type=\"YV12\", fps=25, audio_rate=8000)\n",
+                       on_real_server());
 }

@@ -70,7 +70,7 @@ TEST(RunSequence, ScriptWithoutAClipIsRefused)
 
     run_result missing = run_tool({"info", "/nonexistent/missing.avs"});
     EXPECT_EQ(missing.status, 2);
-    EXPECT_EQ(missing.err, "clipspout [warn]: Import: couldn't open \"/nonexistent/missing.avs\"\n" +
+    EXPECT_EQ(missing.err, "clipspout [warn]: Import: couldn't open \"" + server_path("/nonexistent/missing.avs") + "\"\n" +
                                std::string(not_a_clip));
 }
 
@@ -159,4 +159,44 @@ TEST(RunSequence, FolderOrEscapedExceptionEndsWithAnErrorNotACrash)
             << r.err;
         EXPECT_EQ(r.out, "");
     }
+}
+
+TEST(RunSequence, ScriptPathsOutsideTheAnsiCodePage)
+{
+    const char* script = "BlankClip(length=2, width=1280, height=720, pixel_type=\"YV12\", fps=25, audio_rate=8000)\n";
+    {
+        SCOPED_TRACE("a frame server whose Import takes utf8");
+        expect_twins_agree(script);
+    }
+    run_options old_server;
+    old_server.env = {"AVS_STANDIN_NO_UTF8=1"};
+    {
+        SCOPED_TRACE("a frame server without it: the short path");
+        expect_twins_agree(script, old_server);
+    }
+
+    // A path with neither road (no file, so no short name) is refused by the
+    // tool on Windows; elsewhere every path goes to the frame server as bytes.
+    std::string missing = write_script("日本語_Кириллица/gone.avs", "");
+    std::remove(missing.c_str());
+    run_result r = run_tool({"info", missing}, old_server);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.out, "");
+    if (frameserver_library() == "avisynth.dll")
+        EXPECT_EQ(r.err, "clipspout [error]: cannot pass \"" + missing +
+                             "\" to this frame server: its Import takes no UTF-8 path, and the path has no short "
+                             "form the ANSI code page holds.\n");
+    else
+        EXPECT_EQ(r.err, "clipspout [warn]: Import: couldn't open \"" + server_path(missing) +
+                             "\"\nclipspout [error]: avs files return value is not a clip.\n");
+
+    // A path the code page holds goes as it always did: in its bytes, with
+    // no utf8 argument, so even a server without one opens it.
+    std::string cafe = write_script("café/script.avs", script);
+    r = run_tool({"info", cafe}, old_server);
+    EXPECT_EQ(r.status, 0) << r.err;
+    std::remove(cafe.c_str());
+    r = run_tool({"info", cafe}, old_server);
+    EXPECT_EQ(r.err, "clipspout [warn]: Import: couldn't open \"" + server_path(cafe) +
+                         "\"\nclipspout [error]: avs files return value is not a clip.\n");
 }

@@ -3,6 +3,7 @@
 
 #include <cctype>
 #include <cmath>
+#include <cstdlib>
 #include <numeric>
 
 #include "standin.h"
@@ -237,13 +238,24 @@ value standin_silence(const std::string&, const clip_ref& clip, const bound_args
 
 value import(const std::string&, const clip_ref&, const bound_args& args)
 {
-    return import_script_file(args.string(0, ""));
+    // Without AVS_STANDIN_NO_UTF8 there is a second slot, for utf8.
+    bool utf8 = args.slots.size() > 1 && args.given(1) && args.slots[1].boolean;
+    return import_script_file(args.string(0, ""), utf8);
+}
+
+// AVS_STANDIN_NO_UTF8 plays a frame server whose Import has no "utf8"
+// argument, as AviSynth 2.6.
+std::vector<param> import_params()
+{
+    if (getenv("AVS_STANDIN_NO_UTF8"))
+        return {{"path", 's'}};
+    return {{"path", 's'}, {"utf8", 'b'}};
 }
 
 const std::vector<function_def>& functions()
 {
     static const std::vector<function_def> table = {
-        {"Import", false, {{"path", 's'}}, import},
+        {"Import", false, import_params(), import},
         {"BlankClip", false,
          {{"length", 'i'}, {"width", 'i'}, {"height", 'i'}, {"pixel_type", 's'}, {"fps", 'f'},
           {"fps_denominator", 'i'}, {"audio_rate", 'i'}, {"channels", 'i'}, {"sample_type", 's'}},

@@ -2,9 +2,13 @@
 // with positional and named arguments, .Name(...) chains, implicit last.
 
 #include <cctype>
+#include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <sstream>
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 #include "standin.h"
 
@@ -172,13 +176,49 @@ struct line_parser {
 
 }  // namespace
 
-value import_script_file(const std::string& path)
+// Opens the script as AviSynth+ does. On Windows the path is in the ANSI
+// code page, or in UTF-8 when utf8 is set; it is widened and made a full
+// path, which is also the name the error message gives (in ANSI).
+// Elsewhere a path is bytes and is named as given.
+static FILE* open_script(const std::string& path, bool utf8, std::string* name)
 {
-    std::ifstream file(path, std::ios::binary);
+    *name = path;
+#ifdef _WIN32
+    UINT code_page = utf8 ? CP_UTF8 : CP_ACP;
+    int size = MultiByteToWideChar(code_page, MB_ERR_INVALID_CHARS, path.c_str(), -1, nullptr, 0);
+    if (size <= 0)
+        return nullptr;
+    std::wstring wide(static_cast<size_t>(size), L'\0');
+    MultiByteToWideChar(code_page, 0, path.c_str(), -1, &wide[0], size);
+    DWORD full_size = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
+    if (full_size == 0)
+        return nullptr;
+    std::wstring full(full_size, L'\0');
+    GetFullPathNameW(wide.c_str(), full_size, &full[0], nullptr);
+    int ansi_size = WideCharToMultiByte(CP_ACP, 0, full.c_str(), -1, nullptr, 0, nullptr, nullptr);
+    if (ansi_size > 0) {
+        name->assign(static_cast<size_t>(ansi_size), '\0');
+        WideCharToMultiByte(CP_ACP, 0, full.c_str(), -1, &(*name)[0], ansi_size, nullptr, nullptr);
+        name->resize(static_cast<size_t>(ansi_size) - 1);
+    }
+    return _wfopen(full.c_str(), L"rb");
+#else
+    (void)utf8;
+    return fopen(path.c_str(), "rb");
+#endif
+}
+
+value import_script_file(const std::string& path, bool utf8)
+{
+    std::string name;
+    FILE* file = open_script(path, utf8, &name);
     if (!file)
-        throw script_error("Import: couldn't open \"" + path + "\"");
+        throw script_error("Import: couldn't open \"" + name + "\"");
     std::stringstream text;
-    text << file.rdbuf();
+    char buffer[4096];
+    for (size_t n; (n = fread(buffer, 1, sizeof buffer, file)) > 0;)
+        text.write(buffer, static_cast<std::streamsize>(n));
+    fclose(file);
 
     value result;
     value last;

@@ -61,8 +61,9 @@ struct argument {
 // filters receive last when their first positional argument is not a clip.
 value call_function(const std::string& name, std::vector<argument> args, const value* last);
 
-// Evaluates a script file; its value is the value of its last line.
-value import_script_file(const std::string& path);
+// Evaluates a script file; its value is the value of its last line. With
+// utf8 the path is UTF-8 rather than the ANSI code page (on Windows).
+value import_script_file(const std::string& path, bool utf8);
 
 // A pixel format the stand-in can serve.
 struct format_def {
