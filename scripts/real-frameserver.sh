@@ -50,3 +50,41 @@ find_real_frameserver() {
   REAL_FRAMESERVER=$(cd "$folder" && pwd)
   REAL_FRAMESERVER_ORIGIN="$REAL_FRAMESERVER_ORIGIN ($(readlink -f "$library"))"
 }
+
+#   find_real_frameserver_windows FOLDER
+#
+# The same for 64-bit Windows: the folder named by CLIPSPOUT_AVISYNTH_DLL
+# (avisynth.dll and the DLLs it needs), or AviSynth+ cross-built from
+# ../shared/frameserver into the same cache. FOLDER receives copies of them
+# (the tool looks for avisynth.dll only beside itself); the rest is as above.
+find_real_frameserver_windows() {
+  local folder=$1 source="" shared
+  REAL_FRAMESERVER="" REAL_FRAMESERVER_ORIGIN="" REAL_FRAMESERVER_WHY=""
+  shared="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)/../shared/frameserver/build-avisynthplus.sh"
+
+  if [ -n "${CLIPSPOUT_AVISYNTH_DLL:-}" ]; then
+    if [ ! -f "$CLIPSPOUT_AVISYNTH_DLL/avisynth.dll" ]; then
+      REAL_FRAMESERVER_WHY="CLIPSPOUT_AVISYNTH_DLL names no folder holding avisynth.dll: $CLIPSPOUT_AVISYNTH_DLL"
+      return 2
+    fi
+    source=$CLIPSPOUT_AVISYNTH_DLL
+    REAL_FRAMESERVER_ORIGIN="CLIPSPOUT_AVISYNTH_DLL"
+  elif [ -x "$shared" ]; then
+    local cache=${CLIPSPOUT_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/clipspout}/avisynthplus
+    echo "real frame server: 64-bit AviSynth+ DLL from ../shared/frameserver, built once into $cache" >&2
+    if ! source=$("$shared" --windows "$cache" | tail -n 1) || [ ! -f "$source/avisynth.dll" ]; then
+      REAL_FRAMESERVER_WHY="cross-building AviSynth+ from ../shared/frameserver failed"
+      return 2
+    fi
+    REAL_FRAMESERVER_ORIGIN="AviSynth+ cross-built from ../shared/frameserver"
+  else
+    REAL_FRAMESERVER_WHY="no AviSynth+ DLL here: CLIPSPOUT_AVISYNTH_DLL is not set and there is no ../shared/frameserver beside the clone"
+    return 1
+  fi
+
+  rm -rf "$folder"
+  mkdir -p "$folder"
+  cp "$source"/*.dll "$folder/"
+  REAL_FRAMESERVER=$(cd "$folder" && pwd)
+  REAL_FRAMESERVER_ORIGIN="$REAL_FRAMESERVER_ORIGIN ($source)"
+}

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Cross-builds the Windows tool for x64 and x86 with MinGW-w64 and runs the
 # end-to-end suite against each build under Wine, with the stand-in
-# avisynth.dll beside the exe. Installs what it needs (Debian packages, only
-# where missing).
+# avisynth.dll beside the exe; then the real-server group against the x64
+# build with AviSynth+'s own avisynth.dll beside it (see
+# scripts/real-frameserver.sh). Installs what it needs (Debian packages,
+# only where missing).
 #
 # Each leg runs Wine's own loader for its architecture, never the `wine`
 # wrapper: once wine32 is installed the wrapper picks the 32-bit loader for
@@ -11,6 +13,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/ensure-packages.sh
+. scripts/real-frameserver.sh
 
 # Can this machine execute a 32-bit x86 program? Assembles and runs the
 # smallest one that exits with status 0 (binutils comes with g++).
@@ -44,7 +47,10 @@ fi
 cmake -S . -B build -G Ninja
 cmake --build build -j 2
 
-export WINEDEBUG=-all
+# Wine takes file names from the locale: without a UTF-8 one it cannot open
+# a non-ASCII name at all. C.UTF-8 is on every machine and gives Windows
+# programs the Western ANSI code page 1252.
+export WINEDEBUG=-all LANG=C.UTF-8 LC_ALL=C.UTF-8
 prefixes=$(mktemp -d)
 trap 'rm -rf "$prefixes"' EXIT
 status=0
@@ -67,6 +73,24 @@ for target in x86_64:win64:/usr/lib/wine/wine64 i686:win32:/usr/lib/wine/wine; d
   echo "== end-to-end suite against the $arch Windows build under Wine"
   CLIPSPOUT_TEST_WINDOWS_BUILD="$PWD/build-win-$arch" CLIPSPOUT_TEST_LAUNCHER="$loader" \
     ctest --test-dir build -L e2e -j 2 --output-on-failure || status=1
+
+  # The real AviSynth+ for Windows is built for x64 only.
+  if [ "$arch" = x86_64 ]; then
+    found=0
+    find_real_frameserver_windows "$PWD/build-win-$arch/real-frameserver" || found=$?
+    if [ $found -eq 0 ]; then
+      cp "build-win-$arch/clipspout.exe" "$REAL_FRAMESERVER/"
+      echo "== real-server group against the $arch Windows build under Wine: $REAL_FRAMESERVER_ORIGIN"
+      CLIPSPOUT_TEST_WINDOWS_BUILD="$PWD/build-win-$arch" CLIPSPOUT_TEST_LAUNCHER="$loader" \
+        CLIPSPOUT_TEST_REAL_FRAMESERVER="$REAL_FRAMESERVER" \
+        ctest --test-dir build -L real -j 2 --output-on-failure || status=1
+    elif [ $found -eq 1 ]; then
+      echo "!! SKIPPED: the Windows real-server group: $REAL_FRAMESERVER_WHY"
+    else
+      echo "Windows real-server group: $REAL_FRAMESERVER_WHY" >&2
+      status=1
+    fi
+  fi
   wineserver -k || true
 done
 exit $status
