@@ -22,6 +22,12 @@ CASES = {
                              y4m_header(1920, 1080, "420"), 1920 * 1080 * 3 // 2 + 6, 3000, "frames"),
     "video 3840x2160 YV24": ("video", 'BlankClip(length={n}, width=3840, height=2160, pixel_type="YV24", fps=25)',
                              y4m_header(3840, 2160, "444"), 3840 * 2160 * 3 + 6, 600, "frames"),
+    "video 1920x1080 10-bit 4:2:0": ("--depth=keep video", 'BlankClip(length={n}, width=1920, height=1080, '
+                                     'pixel_type="YUV420P10", fps=25)', y4m_header(1920, 1080, "420p10") + 20,
+                                     1920 * 1080 * 3 + 6, 1500, "frames"),
+    "video 3840x2160 16-bit 4:4:4": ("--depth=keep video", 'BlankClip(length={n}, width=3840, height=2160, '
+                                     'pixel_type="YUV444P16", fps=25)', y4m_header(3840, 2160, "444p16") + 20,
+                                     3840 * 2160 * 6 + 6, 150, "frames"),
     "audio 48 kHz 8 ch 32-bit": ("audio", 'BlankClip(length={n}, fps=1, audio_rate=48000, channels=8, '
                                  'sample_type="32bit").KillVideo(){silence}', 80, 48000 * 8 * 4, 3600, "seconds"),
 }
@@ -82,7 +88,7 @@ def main():
             tool_times, base_times, tool_cpu, base_cpu, peak = [], [], [], [], 0
             stats = os.path.join(folder, "stats")
             for _ in range(args.rounds):
-                seconds, status, rss, cpu = run_pipeline([tool, mode, path], env, reader, stats)
+                seconds, status, rss, cpu = run_pipeline([tool, *mode.split(), path], env, reader, stats)
                 if status != 0:
                     sys.exit(f"clipspout {mode} failed with status {status}")
                 tool_times.append(seconds)

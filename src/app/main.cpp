@@ -1,10 +1,11 @@
-// clipspout MODE SCRIPT: has the frame server evaluate SCRIPT into a clip
-// and hands the clip to one mode.
+// clipspout [OPTIONS] MODE SCRIPT: has the frame server evaluate SCRIPT into
+// a clip and hands the clip to one mode.
 
 #include <cstdio>
 #include <cstring>
 #include <exception>
 
+#include "app/options.h"
 #include "common/diag.h"
 #include "common/platform.h"
 #include "frameserver/avs_library.h"
@@ -13,29 +14,6 @@
 #include "reports/info_report.h"
 #include "writers/audio_stream.h"
 #include "writers/video_stream.h"
-
-enum run_mode { MODE_AUDIO = 0, MODE_VIDEO = 1, MODE_INFO = 2, MODE_X264BD = 3, MODE_USAGE = 4 };
-
-static void print_usage()
-{
-    fputs("clipspout for AviSynth 2.6.0 Alpha 2\n"
-          "Usage: clipspout [audio|video|info|x264] input.avs\n"
-          "   audio  - output wav extensible format audio to stdout.\n"
-          "   video  - output yuv4mpeg2 format video to stdout.\n"
-          "   info   - output information about aviscript clip.\n"
-          "   x264bd - suggest x264 arguments for bluray disc encoding.\n",
-          stderr);
-    exit(2);
-}
-
-static run_mode parse_mode(const char* keyword)
-{
-    static const char* const keywords[] = {"audio", "video", "info", "x264bd"};
-    for (int mode = MODE_AUDIO; mode < MODE_USAGE; ++mode)
-        if (strcmp(keyword, keywords[mode]) == 0)
-            return static_cast<run_mode>(mode);
-    return MODE_USAGE;
-}
 
 static AVS_Value invoke_import(AVS_ScriptEnvironment* env, const std::string& path, bool utf8)
 {
@@ -107,17 +85,40 @@ static AVS_Clip* import_script(AVS_ScriptEnvironment* env, const script_path& pa
     abort();  // not reached: an error ends the process
 }
 
+// --version: the tool's own version and, when a frame server loads, its
+// version string as the script function VersionString() gives it.
+static void print_versions()
+{
+    printf("clipspout %s\n", CLIPSPOUT_VERSION);
+    std::string problem;
+    AVS_ScriptEnvironment* env = nullptr;
+    if (try_load_frameserver(&problem))
+        env = avs.avs_create_script_environment(AVS_INTERFACE_VERSION);
+    if (!env) {
+        diag_print(DIAG_WARN, "no frame server to report: %s.\n",
+                   problem.empty() ? "it refused a script environment" : problem.c_str());
+        return;
+    }
+    AVS_Value version = avs.avs_invoke(env, "VersionString", argument_array(nullptr, 0), nullptr);
+    if (version.type == AVS_TAG_STRING && version.d.string)
+        printf("frame server: %s\n", one_line(version.d.string).c_str());
+    avs.avs_release_value(version);
+    avs.avs_delete_script_environment(env);
+}
+
 int main(int argc, char** argv)
 {
-    if (argc != 3)
-        print_usage();
-    run_mode mode = parse_mode(argv[1]);
-    if (mode == MODE_USAGE)
-        print_usage();
-    const script_path path = read_script_path(argv, 2);
-
+    const command_line line = parse_command_line(argc, argv);
     ignore_broken_pipe();
     std::set_terminate(frameserver_exception_escaped);
+    if (line.version) {
+        print_versions();
+        if (fflush(stdout) != 0 || ferror(stdout))
+            diag_print(DIAG_ERROR, "cannot write to stdout.\n");
+        return 0;
+    }
+    const script_path path = read_script_path(argv, line.script_index);
+
     load_frameserver();
     AVS_ScriptEnvironment* env = avs.avs_create_script_environment(AVS_INTERFACE_VERSION);
     if (!env)
@@ -125,9 +126,9 @@ int main(int argc, char** argv)
                    AVS_INTERFACE_VERSION, FRAMESERVER_LIBRARY);
 
     AVS_Clip* clip = import_script(env, path);
-    switch (mode) {
+    switch (line.mode) {
     case MODE_AUDIO: write_audio(clip); break;
-    case MODE_VIDEO: clip = write_video(clip, env); break;
+    case MODE_VIDEO: clip = write_video(clip, env, line.depth); break;
     case MODE_INFO: print_info(clip); break;
     case MODE_X264BD: suggest_bluray_args(clip); break;
     case MODE_USAGE: break;

@@ -98,6 +98,18 @@ constexpr int AVS_CS_YV12 = static_cast<int>(0xA0000008u);
 constexpr int AVS_CS_YV411 = static_cast<int>(0xA0000309u);
 constexpr int AVS_CS_Y8 = static_cast<int>(0xE0000000u);
 
+// The bits AviSynth+ composes its pixel types from (AviSynth 2.6's types
+// are the 8-bit ones among them).
+constexpr unsigned AVS_CS_YUVA = 1u << 27;
+constexpr unsigned AVS_CS_BGR = 1u << 28;
+constexpr unsigned AVS_CS_YUV = 1u << 29;
+constexpr unsigned AVS_CS_INTERLEAVED = 1u << 30;
+constexpr unsigned AVS_CS_PLANAR = 1u << 31;
+constexpr unsigned AVS_CS_SUB_WIDTH_MASK = 7u;         // 3: 1, 0: 1/2, 1: 1/4 of the width
+constexpr unsigned AVS_CS_SHIFT_SUB_HEIGHT = 8;        // the same for the height
+constexpr unsigned AVS_CS_SHIFT_SAMPLE_BITS = 16;
+constexpr unsigned AVS_CS_SAMPLE_BITS_MASK = 7u << 16; // 0: 8, 5: 10, 6: 12, 7: 14, 1: 16, 2: 32 (float)
+
 // sample_type values.
 constexpr int AVS_SAMPLE_INT8 = 1;
 constexpr int AVS_SAMPLE_INT16 = 2;
@@ -126,4 +138,11 @@ typedef AVS_VideoFrame*(AVSC_CC* avs_get_frame_func)(AVS_Clip*, int n);
 typedef void(AVSC_CC* avs_release_video_frame_func)(AVS_VideoFrame*);
 typedef int(AVSC_CC* avs_get_audio_func)(AVS_Clip*, void* buf, int64_t start, int64_t count);
 typedef const char*(AVSC_CC* avs_clip_get_error_func)(AVS_Clip*);
+
+// Frame properties (AviSynth+ interface version 8 and later). AVS_Map is
+// opaque; avs_prop_get_int sets *error to non-zero for a missing key.
+struct AVS_Map;
+typedef const AVS_Map*(AVSC_CC* avs_get_frame_props_ro_func)(AVS_ScriptEnvironment*, const AVS_VideoFrame*);
+typedef int64_t(AVSC_CC* avs_prop_get_int_func)(AVS_ScriptEnvironment*, const AVS_Map*, const char* key, int index,
+                                                int* error);
 }

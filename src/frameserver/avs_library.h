@@ -2,6 +2,8 @@
 // with whichever AviSynth is installed.
 #pragma once
 
+#include <string>
+
 #include "frameserver/avs_c.h"
 
 #if defined(_WIN32)
@@ -26,9 +28,16 @@
     X(avs_get_audio)                    \
     X(avs_clip_get_error)
 
+// Newer than AviSynth 2.6 (frame properties came with AviSynth+'s interface
+// version 8): resolved where the library has them, null where it has not.
+#define AVS_LIBRARY_OPTIONAL_FUNCTIONS(X) \
+    X(avs_get_frame_props_ro)             \
+    X(avs_prop_get_int)
+
 struct avs_library {
 #define AVS_LIBRARY_MEMBER(name) name##_func name;
     AVS_LIBRARY_FUNCTIONS(AVS_LIBRARY_MEMBER)
+    AVS_LIBRARY_OPTIONAL_FUNCTIONS(AVS_LIBRARY_MEMBER)
 #undef AVS_LIBRARY_MEMBER
 };
 
@@ -38,3 +47,7 @@ extern avs_library avs;
 // Loads the library and resolves every function above, or ends the process
 // with an error naming the library.
 void load_frameserver();
+
+// The same, but a library that is missing or lacks a function is no error:
+// returns false with the reason in problem.
+bool try_load_frameserver(std::string* problem);

@@ -11,6 +11,14 @@ inline AVS_Value string_value(const char* text)
     return v;
 }
 
+inline AVS_Value int_value(int number)
+{
+    AVS_Value v{};
+    v.type = AVS_TAG_INT;
+    v.d.integer = number;
+    return v;
+}
+
 inline AVS_Value bool_value(bool flag)
 {
     AVS_Value v{};

@@ -26,3 +26,53 @@ inline field_order clip_field_order(const AVS_VideoInfo& vi)
         return FIELD_PROGRESSIVE;
     return (vi.image_type & AVS_IT_BFF) ? FIELD_BFF : FIELD_TFF;
 }
+
+// What a pixel type is made of.
+enum pixel_kind { PIXEL_OTHER, PIXEL_PLANAR_YUV, PIXEL_MONO, PIXEL_PACKED_RGB, PIXEL_PLANAR_RGB, PIXEL_YUY2 };
+
+struct pixel_format {
+    pixel_kind kind = PIXEL_OTHER;
+    int bits = 8;             // per component; 32 is float
+    int shift_w = 0, shift_h = 0;  // chroma subsampling of planar YUV
+};
+
+inline int subsampling_shift(unsigned field)
+{
+    switch (field) {
+    case 3: return 0;
+    case 0: return 1;
+    case 1: return 2;
+    default: return -1;
+    }
+}
+
+inline pixel_format describe_pixel_type(int pixel_type)
+{
+    const unsigned pt = static_cast<unsigned>(pixel_type);
+    pixel_format format;
+    switch ((pt & AVS_CS_SAMPLE_BITS_MASK) >> AVS_CS_SHIFT_SAMPLE_BITS) {
+    case 0: format.bits = 8; break;
+    case 5: format.bits = 10; break;
+    case 6: format.bits = 12; break;
+    case 7: format.bits = 14; break;
+    case 1: format.bits = 16; break;
+    case 2: format.bits = 32; break;
+    default: return format;
+    }
+    const unsigned family = pt & (AVS_CS_PLANAR | AVS_CS_INTERLEAVED | AVS_CS_YUV | AVS_CS_BGR | AVS_CS_YUVA);
+    if (pixel_type == AVS_CS_YUY2) {
+        format.kind = PIXEL_YUY2;
+    } else if (family == (AVS_CS_PLANAR | AVS_CS_INTERLEAVED | AVS_CS_YUV)) {
+        format.kind = PIXEL_MONO;
+    } else if (family == (AVS_CS_INTERLEAVED | AVS_CS_BGR)) {
+        format.kind = PIXEL_PACKED_RGB;
+    } else if (family == (AVS_CS_PLANAR | AVS_CS_BGR)) {
+        format.kind = PIXEL_PLANAR_RGB;
+    } else if (family == (AVS_CS_PLANAR | AVS_CS_YUV) || family == (AVS_CS_PLANAR | AVS_CS_YUVA)) {
+        format.shift_w = subsampling_shift(pt & AVS_CS_SUB_WIDTH_MASK);
+        format.shift_h = subsampling_shift((pt >> AVS_CS_SHIFT_SUB_HEIGHT) & AVS_CS_SUB_WIDTH_MASK);
+        if (format.shift_w >= 0 && format.shift_h >= 0)
+            format.kind = PIXEL_PLANAR_YUV;
+    }
+    return format;
+}

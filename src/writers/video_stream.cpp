@@ -1,5 +1,10 @@
 // YUV4MPEG2: one header line, then "FRAME\n" and the raw Y, U, V planes of
 // every frame, rows written straight from the frame server's buffer.
+//
+// By default every clip becomes one of five 8-bit layouts. With --depth the
+// clip keeps its chroma layout and is written at its own depth (or the one
+// asked for), samples above 8 bits as 16-bit little-endian words, as the
+// frame server holds them, under the tags ffmpeg reads ("C420p10").
 
 #include "writers/video_stream.h"
 
@@ -17,39 +22,151 @@
 namespace {
 
 struct frame_layout {
+    char chroma_tag[24];  // "444", "420p10", "mono16", ...
+    int planes;
+    int shift_w, shift_h;
+    int sample_bytes;
+};
+
+// The 8-bit layouts, and the conversion that leads to each.
+struct conversion {
     int pixel_type;           // 0: any type not listed before it
     const char* filter;       // conversion to apply first, or null
     const char* target_name;  // for messages: "yv24", ...
     int target_type;
-    const char* chroma_tag;
-    int planes;
-    int shift_w, shift_h;
+    frame_layout layout;
 };
 
-const frame_layout layouts[] = {
-    {AVS_CS_YV24, nullptr, "yv24", AVS_CS_YV24, "444", 3, 0, 0},
-    {AVS_CS_BGR24, "ConvertToYV24", "yv24", AVS_CS_YV24, "444", 3, 0, 0},
-    {AVS_CS_BGR32, "ConvertToYV24", "yv24", AVS_CS_YV24, "444", 3, 0, 0},
-    {AVS_CS_YV16, nullptr, "yv16", AVS_CS_YV16, "422", 3, 1, 0},
-    {AVS_CS_YUY2, "ConvertToYV16", "yv16", AVS_CS_YV16, "422", 3, 1, 0},
-    {AVS_CS_YV411, nullptr, "yv411", AVS_CS_YV411, "411", 3, 2, 0},
-    {AVS_CS_Y8, nullptr, "y8", AVS_CS_Y8, "mono", 1, 0, 0},
-    {AVS_CS_YV12, nullptr, "yv12", AVS_CS_YV12, "420", 3, 1, 1},
-    {0, "ConvertToYV12", "yv12", AVS_CS_YV12, "420", 3, 1, 1},
+const conversion conversions[] = {
+    {AVS_CS_YV24, nullptr, "yv24", AVS_CS_YV24, {"444", 3, 0, 0, 1}},
+    {AVS_CS_BGR24, "ConvertToYV24", "yv24", AVS_CS_YV24, {"444", 3, 0, 0, 1}},
+    {AVS_CS_BGR32, "ConvertToYV24", "yv24", AVS_CS_YV24, {"444", 3, 0, 0, 1}},
+    {AVS_CS_YV16, nullptr, "yv16", AVS_CS_YV16, {"422", 3, 1, 0, 1}},
+    {AVS_CS_YUY2, "ConvertToYV16", "yv16", AVS_CS_YV16, {"422", 3, 1, 0, 1}},
+    {AVS_CS_YV411, nullptr, "yv411", AVS_CS_YV411, {"411", 3, 2, 0, 1}},
+    {AVS_CS_Y8, nullptr, "y8", AVS_CS_Y8, {"mono", 1, 0, 0, 1}},
+    {AVS_CS_YV12, nullptr, "yv12", AVS_CS_YV12, {"420", 3, 1, 1, 1}},
+    {0, "ConvertToYV12", "yv12", AVS_CS_YV12, {"420", 3, 1, 1, 1}},
 };
 
-const frame_layout& layout_for(int pixel_type)
+const conversion& conversion_for(int pixel_type)
 {
-    const frame_layout* row = layouts;
+    const conversion* row = conversions;
     while (row->pixel_type != 0 && row->pixel_type != pixel_type)
         ++row;
     return *row;
 }
 
+// The layout a planar YUV or mono format is written in, if the stream has
+// a tag for it: 4:1:0 and float have none.
+bool deep_layout_of(const pixel_format& format, frame_layout* layout)
+{
+    const char* chroma = nullptr;
+    if (format.kind == PIXEL_MONO)
+        chroma = "mono";
+    else if (format.kind == PIXEL_PLANAR_YUV && format.shift_w == 0 && format.shift_h == 0)
+        chroma = "444";
+    else if (format.kind == PIXEL_PLANAR_YUV && format.shift_w == 1 && format.shift_h == 0)
+        chroma = "422";
+    else if (format.kind == PIXEL_PLANAR_YUV && format.shift_w == 1 && format.shift_h == 1)
+        chroma = "420";
+    else if (format.kind == PIXEL_PLANAR_YUV && format.shift_w == 2 && format.shift_h == 0 && format.bits == 8)
+        chroma = "411";
+    if (!chroma || format.bits > 16)
+        return false;
+    if (format.bits == 8)
+        snprintf(layout->chroma_tag, sizeof layout->chroma_tag, "%s", chroma);
+    else  // "mono10", but "420p10"
+        snprintf(layout->chroma_tag, sizeof layout->chroma_tag, "%s%s%d", chroma,
+                 format.kind == PIXEL_MONO ? "" : "p", format.bits);
+    layout->planes = format.kind == PIXEL_MONO ? 1 : 3;
+    layout->shift_w = format.shift_w;
+    layout->shift_h = format.shift_h;
+    layout->sample_bytes = format.bits == 8 ? 1 : 2;
+    return true;
+}
+
+const AVS_VideoInfo* announce_and_convert(AVS_Clip** clip, AVS_ScriptEnvironment* env, const char* filter,
+                                          const char* target_name, const AVS_Value* argument = nullptr)
+{
+    diag_print(DIAG_INFO, "converting video to %s.\n", target_name);
+    *clip = convert_clip(*clip, env, filter, target_name, argument);
+    return avs.avs_get_video_info(*clip);
+}
+
+// --depth: keeps the chroma layout, converting only what the stream cannot
+// carry (RGB to 4:4:4, YUY2 to 4:2:2, float to 16 bits) and the depth where
+// a number asks for another.
+const AVS_VideoInfo* prepare_deep_video(AVS_Clip** clip, AVS_ScriptEnvironment* env, int depth, frame_layout* layout)
+{
+    const AVS_VideoInfo* vi = avs.avs_get_video_info(*clip);
+    pixel_format format = describe_pixel_type(vi->pixel_type);
+    if (format.kind == PIXEL_PACKED_RGB && format.bits == 8)
+        vi = announce_and_convert(clip, env, "ConvertToYV24", "yv24");  // known to every frame server
+    else if (format.kind == PIXEL_PACKED_RGB || format.kind == PIXEL_PLANAR_RGB)
+        vi = announce_and_convert(clip, env, "ConvertToYUV444", "yuv444");
+    else if (format.kind == PIXEL_YUY2)
+        vi = announce_and_convert(clip, env, "ConvertToYV16", "yv16");
+    else if (!deep_layout_of(format, layout) && format.bits != 32)
+        vi = announce_and_convert(clip, env, "ConvertToYV12", "yv12");  // 4:1:0 and what is not known
+    format = describe_pixel_type(vi->pixel_type);
+
+    int bits = depth == DEPTH_KEEP ? (format.bits == 32 ? 16 : format.bits) : depth;
+    // Readers know no 14-bit mono stream ("Cmono14"): such a clip goes out
+    // at 16 bits.
+    if (format.kind == PIXEL_MONO && bits == 14)
+        bits = 16;
+    if (bits != format.bits) {
+        char target[16];
+        snprintf(target, sizeof target, "%d bits", bits);
+        const AVS_Value bits_value = int_value(bits);
+        vi = announce_and_convert(clip, env, "ConvertBits", target, &bits_value);
+        format = describe_pixel_type(vi->pixel_type);
+        if (format.bits != bits)
+            diag_print(DIAG_ERROR, "cannot convert video to %s.\n", target);
+    }
+    if (!deep_layout_of(format, layout))
+        diag_print(DIAG_ERROR, "cannot write video of pixel type %x at %d bits.\n",
+                   static_cast<unsigned>(vi->pixel_type), format.bits);
+    return vi;
+}
+
+// The header's aspect ratio and colour range, from frame 0's properties
+// where the frame server has them (AviSynth+, interface version 8).
+struct stream_properties {
+    int64_t sar_num = 0, sar_den = 0;
+    const char* colour_range = nullptr;  // "LIMITED" or "FULL"
+};
+
+stream_properties read_stream_properties(AVS_Clip* clip, AVS_ScriptEnvironment* env, const AVS_VideoInfo& vi)
+{
+    stream_properties properties;
+    if (!avs.avs_get_frame_props_ro || !avs.avs_prop_get_int || vi.num_frames <= 0)
+        return properties;
+    AVS_VideoFrame* frame = avs.avs_get_frame(clip, 0);
+    if (!frame)
+        return properties;  // the frame loop reports it
+    if (const AVS_Map* map = avs.avs_get_frame_props_ro(env, frame)) {
+        int num_error = 0, den_error = 0, range_error = 0;
+        int64_t num = avs.avs_prop_get_int(env, map, "_SARNum", 0, &num_error);
+        int64_t den = avs.avs_prop_get_int(env, map, "_SARDen", 0, &den_error);
+        if (!num_error && !den_error && num > 0 && den > 0 && num <= INT32_MAX && den <= INT32_MAX) {
+            properties.sar_num = num;
+            properties.sar_den = den;
+        }
+        // 0 is full range, 1 limited.
+        int64_t range = avs.avs_prop_get_int(env, map, "_ColorRange", 0, &range_error);
+        if (!range_error && (range == 0 || range == 1))
+            properties.colour_range = range == 0 ? "FULL" : "LIMITED";
+    }
+    avs.avs_release_video_frame(frame);
+    return properties;
+}
+
 struct plane_view {
     const unsigned char* start;
     int pitch;
-    int width, height;
+    int row_bytes, height;
 };
 
 // Writes "FRAME\n" and every row of the frame, straight from the frame
@@ -60,11 +177,12 @@ int64_t write_frame(const AVS_VideoFrame* frame, const frame_layout& layout, con
 {
     static const char frame_line[] = "FRAME\n";
     const unsigned char* data = frame->vfb->data;
-    int chroma_width = vi.width >> layout.shift_w, chroma_height = vi.height >> layout.shift_h;
+    int chroma_bytes = (vi.width >> layout.shift_w) * layout.sample_bytes;
+    int chroma_height = vi.height >> layout.shift_h;
     const plane_view planes[3] = {
-        {data + frame->offset, frame->pitch, vi.width, vi.height},
-        {data + frame->offsetU, frame->pitchUV, chroma_width, chroma_height},
-        {data + frame->offsetV, frame->pitchUV, chroma_width, chroma_height},
+        {data + frame->offset, frame->pitch, vi.width * layout.sample_bytes, vi.height},
+        {data + frame->offsetU, frame->pitchUV, chroma_bytes, chroma_height},
+        {data + frame->offsetV, frame->pitchUV, chroma_bytes, chroma_height},
     };
     chunks.clear();
     chunks.push_back({frame_line, sizeof frame_line - 1});
@@ -76,9 +194,9 @@ int64_t write_frame(const AVS_VideoFrame* frame, const frame_layout& layout, con
             // chunk a row.
             out_chunk& last = chunks.back();
             if (static_cast<const unsigned char*>(last.data) + last.size == row)
-                last.size += static_cast<size_t>(planes[i].width);
+                last.size += static_cast<size_t>(planes[i].row_bytes);
             else
-                chunks.push_back({row, static_cast<size_t>(planes[i].width)});
+                chunks.push_back({row, static_cast<size_t>(planes[i].row_bytes)});
         }
     }
     size_t written = write_stdout_chunks(chunks.data(), chunks.size());
@@ -89,56 +207,64 @@ int64_t layout_frame_bytes(const frame_layout& layout, const AVS_VideoInfo& vi)
 {
     int64_t luma = static_cast<int64_t>(vi.width) * vi.height;
     int64_t chroma = static_cast<int64_t>(vi.width >> layout.shift_w) * (vi.height >> layout.shift_h);
-    return luma + (layout.planes - 1) * chroma;
+    return (luma + (layout.planes - 1) * chroma) * layout.sample_bytes;
 }
 
 // A frame smaller than the clip says would make the rows overrun it.
 bool frame_covers_clip(const AVS_VideoFrame* frame, const frame_layout& layout, const AVS_VideoInfo& vi)
 {
-    if (frame->row_size < vi.width || frame->height < vi.height)
+    if (frame->row_size < vi.width * layout.sample_bytes || frame->height < vi.height)
         return false;
-    return layout.planes == 1 ||
-           (frame->row_sizeUV >= vi.width >> layout.shift_w && frame->heightUV >= vi.height >> layout.shift_h);
+    return layout.planes == 1 || (frame->row_sizeUV >= (vi.width >> layout.shift_w) * layout.sample_bytes &&
+                                  frame->heightUV >= vi.height >> layout.shift_h);
 }
 
 }  // namespace
 
-AVS_Clip* convert_clip(AVS_Clip* clip, AVS_ScriptEnvironment* env, const char* filter, const char* target_name)
+AVS_Clip* convert_clip(AVS_Clip* clip, AVS_ScriptEnvironment* env, const char* filter, const char* target_name,
+                       const AVS_Value* argument)
 {
-    AVS_Value clip_value;
-    avs.avs_set_to_clip(&clip_value, clip);
+    AVS_Value args[2];
+    avs.avs_set_to_clip(&args[0], clip);
     avs.avs_release_clip(clip);
+    if (argument)
+        args[1] = *argument;
 
-    AVS_Value args = single_argument(&clip_value);
-    AVS_Value result = avs.avs_invoke(env, filter, args, nullptr);
+    AVS_Value result = avs.avs_invoke(env, filter, argument_array(args, argument ? 2 : 1), nullptr);
     if (result.type != AVS_TAG_CLIP) {
         warn_error_value(result);
         diag_print(DIAG_ERROR, "cannot convert video to %s.\n", target_name);
     }
     AVS_Clip* converted = avs.avs_take_clip(result, env);
 
-    // The array is the tool's own and is not released; the clip value and
-    // the result came from the frame server.
-    avs.avs_release_value(clip_value);
+    // The array and the extra argument are the tool's own and are not
+    // released; the clip value and the result came from the frame server.
+    avs.avs_release_value(args[0]);
     avs.avs_release_value(result);
     return converted;
 }
 
-AVS_Clip* write_video(AVS_Clip* clip, AVS_ScriptEnvironment* env)
+AVS_Clip* write_video(AVS_Clip* clip, AVS_ScriptEnvironment* env, int depth)
 {
     const AVS_VideoInfo* vi = avs.avs_get_video_info(clip);
     if (vi->width == 0)
         diag_print(DIAG_ERROR, "clip has no video.\n");
 
-    const frame_layout& layout = layout_for(vi->pixel_type);
-    if (layout.filter) {
-        diag_print(DIAG_INFO, "converting video to %s.\n", layout.target_name);
-        clip = convert_clip(clip, env, layout.filter, layout.target_name);
-        vi = avs.avs_get_video_info(clip);
-        // The stream's layout is fixed by the target; a clip in any other
-        // format would not match the header.
-        if (vi->pixel_type != layout.target_type)
-            diag_print(DIAG_ERROR, "cannot convert video to %s.\n", layout.target_name);
+    frame_layout layout;
+    stream_properties properties;
+    if (depth == DEPTH_DEFAULT) {
+        const conversion& row = conversion_for(vi->pixel_type);
+        if (row.filter) {
+            vi = announce_and_convert(&clip, env, row.filter, row.target_name);
+            // The stream's layout is fixed by the target; a clip in any other
+            // format would not match the header.
+            if (vi->pixel_type != row.target_type)
+                diag_print(DIAG_ERROR, "cannot convert video to %s.\n", row.target_name);
+        }
+        layout = row.layout;
+    } else {
+        vi = prepare_deep_video(&clip, env, depth, &layout);
+        properties = read_stream_properties(clip, env, *vi);
     }
 
     begin_binary_stdout();
@@ -147,8 +273,10 @@ AVS_Clip* write_video(AVS_Clip* clip, AVS_ScriptEnvironment* env)
     field_order order = clip_field_order(*vi);
     diag_print(DIAG_INFO, "writing %d frames of %u/%u fps, %dx%d YUV%s %s video.\n", vi->num_frames,
                vi->fps_numerator, vi->fps_denominator, vi->width, vi->height, layout.chroma_tag, field_words[order]);
-    fprintf(stdout, "YUV4MPEG2 W%d H%d F%u:%u I%s A0:0 C%s\n", vi->width, vi->height, vi->fps_numerator,
-            vi->fps_denominator, field_letters[order], layout.chroma_tag);
+    fprintf(stdout, "YUV4MPEG2 W%d H%d F%u:%u I%s A%d:%d C%s%s%s\n", vi->width, vi->height, vi->fps_numerator,
+            vi->fps_denominator, field_letters[order], static_cast<int>(properties.sar_num),
+            static_cast<int>(properties.sar_den), layout.chroma_tag, properties.colour_range ? " XCOLORRANGE=" : "",
+            properties.colour_range ? properties.colour_range : "");
     bool stream_ok = flush_stdout();
 
     const int64_t frame_bytes = layout_frame_bytes(layout, *vi);

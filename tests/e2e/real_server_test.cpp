@@ -394,6 +394,11 @@ TEST_F(RealServer, StandinAgreesOnReportsHeadersAndMessages)
         "BlankClip(length=4, width=18, height=6, pixel_type=\"RGB24\").ConvertToYV12().AssumeFPS(23.976)",
         "BlankClip(length=0, width=16, height=16, pixel_type=\"YV12\", audio_rate=0)",
         "BlankClip(audio_rate=0).KillVideo()",
+        "BlankClip(length=2, width=16, height=8, pixel_type=\"YUV444P16\").propSet(\"_SARNum\", 4).propSet(\"_SARDen\", 3)",
+        "BlankClip(length=2, width=16, height=8, pixel_type=\"RGBP10\").KillAudio()",
+        "BlankClip(length=2, width=16, height=8, pixel_type=\"Y14\").AssumeFieldBased()",
+        "BlankClip(length=2, width=16, height=8, pixel_type=\"YUV420PS\")",
+        "BlankClip(length=2, width=16, height=8, pixel_type=\"YUVA420P10\").propDelete(\"_ColorRange\")",
         "42",
         "Import(\"/nonexistent/inner.avs\")",
     };
@@ -408,10 +413,14 @@ TEST_F(RealServer, StandinAgreesOnReportsHeadersAndMessages)
     int n = 0;
     for (const char* text : scripts) {
         std::string script = write_script("agree" + std::to_string(n++) + ".avs", std::string(text) + "\n");
-        for (const std::string mode : {"info", "x264bd", "video", "audio"}) {
-            run_result real = run_tool({mode, script}, on_real_server());
-            run_result standin = run_tool({mode, script});
-            EXPECT_EQ(comparable(mode, standin), comparable(mode, real)) << mode << " " << text;
+        for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+                 {"info"}, {"x264bd"}, {"video"}, {"audio"}, {"--depth=keep", "video"}, {"--depth=10", "video"}}) {
+            std::vector<std::string> line = args;
+            line.push_back(script);
+            const std::string& mode = args.back();
+            run_result real = run_tool(line, on_real_server());
+            run_result standin = run_tool(line);
+            EXPECT_EQ(comparable(mode, standin), comparable(mode, real)) << testing::PrintToString(line) << " " << text;
         }
     }
 }
@@ -420,4 +429,119 @@ TEST_F(RealServer, ScriptInAJapaneseAndCyrillicFolderGivesWhatItsAsciiTwinGives)
 {
     expect_twins_agree("BlankClip(length=2, width=1280, height=720, pixel_type=\"YV12\", fps=25, audio_rate=8000)\n",
                        on_real_server());
+}
+
+namespace {
+
+struct deep_real_case {
+    const char* script;  // one 32x8 clip
+    const char* depth;
+    const char* chroma_tag;
+    const char* pix_fmt;
+    int planes, shift_w, shift_h, sample_bytes;
+    int y, u, v;  // the sample values the script fixes; -1: not fixed
+};
+
+// color_yuv gives 8-bit values; AviSynth+ and ConvertBits scale them to the
+// deeper range by shifting left: $51 is 0x144 at 10 bits, 0x5100 at 16.
+const deep_real_case deep_real_cases[] = {
+    {"pixel_type=\"YUV420P10\", color_yuv=$515AF0", "keep", "420p10", "yuv420p10le", 3, 1, 1, 2, 0x144, 0x168, 0x3C0},
+    {"pixel_type=\"YUV422P12\", color_yuv=$515AF0", "keep", "422p12", "yuv422p12le", 3, 1, 0, 2, 0x510, 0x5A0, 0xF00},
+    {"pixel_type=\"YUV444P16\", color_yuv=$515AF0", "keep", "444p16", "yuv444p16le", 3, 0, 0, 2, 0x5100, 0x5A00,
+     0xF000},
+    {"pixel_type=\"YUV420P14\", color_yuv=$515AF0", "keep", "420p14", "yuv420p14le", 3, 1, 1, 2, 0x1440, 0x1680,
+     0x3C00},
+    {"pixel_type=\"Y16\", color_yuv=$515AF0", "keep", "mono16", "gray16le", 1, 0, 0, 2, 0x5100, 0, 0},
+    {"pixel_type=\"Y10\", color_yuv=$515AF0", "keep", "mono10", "gray10le", 1, 0, 0, 2, 0x144, 0, 0},
+    {"pixel_type=\"YUVA420P16\", color_yuv=$515AF0", "keep", "420p16", "yuv420p16le", 3, 1, 1, 2, 0x5100, 0x5A00,
+     0xF000},
+    {"pixel_type=\"YV12\", color_yuv=$515AF0", "10", "420p10", "yuv420p10le", 3, 1, 1, 2, 0x144, 0x168, 0x3C0},
+    {"pixel_type=\"YV24\", color_yuv=$515AF0", "16", "444p16", "yuv444p16le", 3, 0, 0, 2, 0x5100, 0x5A00, 0xF000},
+    {"pixel_type=\"YUY2\", color_yuv=$515AF0", "10", "422p10", "yuv422p10le", 3, 1, 0, 2, 0x144, 0x168, 0x3C0},
+    {"pixel_type=\"YUV420P16\", color_yuv=$515AF0", "8", "420", "yuv420p", 3, 1, 1, 1, 0x51, 0x5A, 0xF0},
+    {"pixel_type=\"YV411\", color_yuv=$515AF0", "keep", "411", "yuv411p", 3, 2, 0, 1, 0x51, 0x5A, 0xF0},
+    {"pixel_type=\"RGB64\"", "keep", "444p16", "yuv444p16le", 3, 0, 0, 2, -1, -1, -1},
+    {"pixel_type=\"RGBP10\"", "keep", "444p10", "yuv444p10le", 3, 0, 0, 2, -1, -1, -1},
+    {"pixel_type=\"RGB24\"", "keep", "444", "yuv444p", 3, 0, 0, 1, 0x10, 0x80, 0x80},  // black
+    {"pixel_type=\"YUV444PS\"", "keep", "444p16", "yuv444p16le", 3, 0, 0, 2, -1, -1, -1},
+    {"pixel_type=\"Y32\"", "12", "mono12", "gray12le", 1, 0, 0, 2, -1, -1, -1},
+};
+
+std::string samples(int value, size_t count, int bytes)
+{
+    std::string out;
+    for (size_t i = 0; i < count; ++i) {
+        out += static_cast<char>(value & 0xFF);
+        if (bytes == 2)
+            out += static_cast<char>(value >> 8);
+    }
+    return out;
+}
+
+}  // namespace
+
+TEST_F(RealServer, DeepColourReachesFfmpegWithEveryWordIntact)
+{
+    for (const deep_real_case& c : deep_real_cases) {
+        SCOPED_TRACE(std::string(c.script) + " --depth=" + c.depth);
+        std::string script = std::string("BlankClip(length=4, width=32, height=8, fps=25, ") + c.script + ")\n";
+        run_result r = run_tool({std::string("--depth=") + c.depth, "video", write_script("deep.avs", script)},
+                                on_real_server());
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_NE(r.err.find(std::string("x8 YUV") + c.chroma_tag + " progressive video.\n"), std::string::npos)
+            << r.err;
+        std::string header = std::string("YUV4MPEG2 W32 H8 F25:1 Ip A0:0 C") + c.chroma_tag + " XCOLORRANGE=LIMITED\n";
+        size_t luma = 32 * 8, chroma = (32u >> c.shift_w) * (8u >> c.shift_h);
+        size_t bytes = (luma + (c.planes - 1) * chroma) * c.sample_bytes;
+        std::vector<std::string> frames = frames_of(r.out, header, bytes);
+        ASSERT_EQ(frames.size(), 4u) << r.out.substr(0, r.out.find('\n'));
+        if (c.y >= 0) {
+            std::string expected = samples(c.y, luma, c.sample_bytes);
+            if (c.planes == 3)
+                expected += samples(c.u, chroma, c.sample_bytes) + samples(c.v, chroma, c.sample_bytes);
+            for (const std::string& frame : frames)
+                EXPECT_TRUE(frame == expected) << "words differ";
+        }
+        std::string file = write_script("deep.y4m", r.out);
+        EXPECT_EQ(shell("ffprobe -v error -count_frames -show_entries stream=pix_fmt,nb_read_frames -of csv=p=0 '" +
+                        file + "'"),
+                  std::string(c.pix_fmt) + ",4\n");
+    }
+}
+
+TEST_F(RealServer, X264EncodesTenBitsFromThePipe)
+{
+    std::string script = write_script("x264_10.avs", "BlankClip(length=24, width=320, height=240, fps=24, "
+                                                     "pixel_type=\"YUV420P10\", color_yuv=$515AF0)\n");
+    std::string out = write_script("x264_10.264", "");
+    int status = -1;
+    std::string log = shell(tool_command(on_real_server()) + " --depth=keep video '" + script +
+                                "' 2>/dev/null | x264 --demuxer y4m --input-depth 10 --output-depth 10 "
+                                "--preset ultrafast -o '" + out + "' - 2>&1",
+                            &status);
+    EXPECT_EQ(status, 0) << log;
+    EXPECT_NE(log.find("encoded 24 frames"), std::string::npos) << log;
+    std::string probe = shell("ffprobe -v error -show_entries stream=pix_fmt,profile -of csv=p=0 '" + out + "'");
+    EXPECT_EQ(probe, "High 10,yuv420p10le\n");
+}
+
+TEST_F(RealServer, DeepColourHeaderCarriesFrameProperties)
+{
+    const std::string clip = "BlankClip(length=2, width=16, height=8, pixel_type=\"YUV420P10\", fps=25)\n";
+    const char* cases[][2] = {
+        {"", "A0:0 C420p10 XCOLORRANGE=LIMITED\n"},
+        {"propSet(\"_SARNum\", 16).propSet(\"_SARDen\", 11)\n", "A16:11 C420p10 XCOLORRANGE=LIMITED\n"},
+        {"propSet(\"_ColorRange\", 0)\n", "A0:0 C420p10 XCOLORRANGE=FULL\n"},
+        {"propDelete(\"_ColorRange\")\n", "A0:0 C420p10\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c[0]);
+        run_result r = run_tool({"--depth=keep", "video", write_script("props.avs", clip + c[0])}, on_real_server());
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.out.substr(0, r.out.find('\n') + 1), std::string("YUV4MPEG2 W16 H8 F25:1 Ip ") + c[1]);
+        std::string file = write_script("props.y4m", r.out);
+        EXPECT_EQ(shell("ffprobe -v error -count_frames -show_entries stream=pix_fmt,nb_read_frames -of csv=p=0 '" +
+                        file + "'"),
+                  "yuv420p10le,2\n");
+    }
 }

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
 
 #include "harness.h"
 
@@ -247,4 +248,124 @@ TEST(Video, ClosedPipeAndFullDiskEndWithAnErrorAndAValidPrefix)
     EXPECT_EQ(r.out, full.substr(0, 1000));
 
     EXPECT_EQ(runs.full_disk.err, expected_err(0));
+}
+
+namespace {
+
+struct deep_case {
+    const char* pixel_type;
+    const char* depth;
+    const char* conversions;  // the info lines before "writing"
+    const char* chroma_tag;
+    int planes, shift_w, shift_h, sample_bytes;
+};
+
+// 20x6 suits every subsampling; each row of a deeper plane is 2 bytes a sample.
+const deep_case deep_cases[] = {
+    {"YUV420P10", "keep", "", "420p10", 3, 1, 1, 2},
+    {"YUV422P12", "keep", "", "422p12", 3, 1, 0, 2},
+    {"YUV444P16", "keep", "", "444p16", 3, 0, 0, 2},
+    {"YUV420P14", "keep", "", "420p14", 3, 1, 1, 2},
+    {"Y10", "keep", "", "mono10", 1, 0, 0, 2},
+    {"Y16", "keep", "", "mono16", 1, 0, 0, 2},
+    {"Y14", "keep", "converting video to 16 bits.\n", "mono16", 1, 0, 0, 2},
+    {"YUVA420P10", "keep", "", "420p10", 3, 1, 1, 2},
+    {"YUV444PS", "keep", "converting video to 16 bits.\n", "444p16", 3, 0, 0, 2},
+    {"RGB48", "keep", "converting video to yuv444.\n", "444p16", 3, 0, 0, 2},
+    {"RGBP10", "keep", "converting video to yuv444.\n", "444p10", 3, 0, 0, 2},
+    {"RGB32", "keep", "converting video to yv24.\n", "444", 3, 0, 0, 1},
+    {"YUY2", "keep", "converting video to yv16.\n", "422", 3, 1, 0, 1},
+    {"YV411", "keep", "", "411", 3, 2, 0, 1},
+    {"YV12", "keep", "", "420", 3, 1, 1, 1},
+    {"YV12", "10", "converting video to 10 bits.\n", "420p10", 3, 1, 1, 2},
+    {"YUY2", "10", "converting video to yv16.\nconverting video to 10 bits.\n", "422p10", 3, 1, 0, 2},
+    {"YUV420P16", "8", "converting video to 8 bits.\n", "420", 3, 1, 1, 1},
+    {"YUV444P16", "12", "converting video to 12 bits.\n", "444p12", 3, 0, 0, 2},
+};
+
+std::string deep_frame(const deep_case& c, int width, int height, int n)
+{
+    std::string bytes;
+    for (int p = 0; p < c.planes; ++p) {
+        int w = (p ? width >> c.shift_w : width) * c.sample_bytes, h = p ? height >> c.shift_h : height;
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x)
+                bytes += static_cast<char>(pattern_byte(n, p, y, x));
+    }
+    return bytes;
+}
+
+std::string info_lines(const char* lines)
+{
+    std::string out;
+    for (const char* line = lines; *line;) {
+        const char* end = strchr(line, '\n');
+        out += "clipspout [info]: " + std::string(line, end + 1);
+        line = end + 1;
+    }
+    return out;
+}
+
+}  // namespace
+
+TEST(Video, DeepColourKeepsTheLayoutAtItsDepthByteForByte)
+{
+    for (const deep_case& c : deep_cases) {
+        SCOPED_TRACE(std::string(c.pixel_type) + " --depth=" + c.depth);
+        std::string script = std::string("BlankClip(length=9, width=20, height=6, pixel_type=\"") + c.pixel_type +
+                             "\", fps=25)\n";
+        run_result r = run_tool({std::string("--depth=") + c.depth, "video", write_script("deep.avs", script)});
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.err, info_lines(c.conversions) + "clipspout [info]: writing 9 frames of 25/1 fps, 20x6 YUV" +
+                             c.chroma_tag + " progressive video.\n\rclipspout [info]: finished, wrote 9 frames "
+                                            "[100%].\n");
+        std::string expected = std::string("YUV4MPEG2 W20 H6 F25:1 Ip A0:0 C") + c.chroma_tag +
+                               " XCOLORRANGE=LIMITED\n";
+        for (int n = 0; n < 9; ++n)
+            expected += "FRAME\n" + deep_frame(c, 20, 6, n);
+        EXPECT_TRUE(r.out == expected) << r.out.substr(0, r.out.find('\n'));
+    }
+}
+
+TEST(Video, DeepColourHeaderCarriesFrameProperties)
+{
+    const std::string clip = "BlankClip(length=2, width=16, height=8, pixel_type=\"YUV420P10\", fps=25)\n";
+    const std::string start = "YUV4MPEG2 W16 H8 F25:1 Ip ";
+    const char* cases[][3] = {
+        {"", "A0:0 C420p10 XCOLORRANGE=LIMITED\n", "keep"},
+        {"propSet(\"_SARNum\", 16).propSet(\"_SARDen\", 11)\n", "A16:11 C420p10 XCOLORRANGE=LIMITED\n", "keep"},
+        {"propSet(\"_ColorRange\", 0)\n", "A0:0 C420p10 XCOLORRANGE=FULL\n", "keep"},
+        {"propDelete(\"_ColorRange\").propSet(\"_SARNum\", 4)\n", "A0:0 C420p10\n", "keep"},  // half a ratio is none
+        {"propSet(\"_ColorRange\", 7)\n", "A0:0 C420p10\n", "keep"},
+        {"propSet(\"_SARNum\", 16).propSet(\"_SARDen\", 11)\n", "A16:11 C420 XCOLORRANGE=LIMITED\n", "8"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c[0]);
+        run_result r = run_tool({std::string("--depth=") + c[2], "video", write_script("props.avs", clip + c[0])});
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.out.substr(0, r.out.find('\n') + 1), start + c[1]);
+    }
+    // Without --depth the header is as it always was.
+    run_result r = run_tool({"video", write_script("props.avs", clip + cases[1][0])});
+    EXPECT_EQ(r.out.substr(0, r.out.find('\n') + 1), start + "A0:0 C420\n");
+}
+
+TEST(Video, DeepColourOnAFrameServerThatKnowsOnly8Bits)
+{
+    run_options classic;
+    classic.frameserver = "standin-classic";
+    std::string script = write_script("classic.avs", "BlankClip(length=2, width=16, height=8, pixel_type=\"YV12\", "
+                                                     "fps=25)\n");
+    run_result plain = run_tool({"video", script}, classic);
+    run_result keep = run_tool({"--depth=keep", "video", script}, classic);
+    EXPECT_EQ(keep.status, 0) << keep.err;
+    EXPECT_TRUE(keep.out == plain.out) << "no properties, no conversion: the stream of old";
+    EXPECT_EQ(keep.err, plain.err);
+
+    run_result deeper = run_tool({"--depth=10", "video", script}, classic);
+    EXPECT_EQ(deeper.status, 2);
+    EXPECT_EQ(deeper.out, "");
+    EXPECT_EQ(deeper.err, "clipspout [info]: converting video to 10 bits.\n"
+                          "clipspout [warn]: Script error: There is no function named 'ConvertBits'.\n"
+                          "clipspout [error]: cannot convert video to 10 bits.\n");
 }

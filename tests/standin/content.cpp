@@ -9,6 +9,16 @@
 namespace standin {
 namespace {
 
+// AviSynth+'s deeper types: an 8-bit type with the sample-bits field set.
+constexpr int deeper(int pixel_type, unsigned bits_field)
+{
+    return static_cast<int>(static_cast<unsigned>(pixel_type) | bits_field << AVS_CS_SHIFT_SAMPLE_BITS);
+}
+constexpr unsigned BITS_10 = 5, BITS_12 = 6, BITS_14 = 7, BITS_16 = 1, BITS_FLOAT = 2;
+constexpr int YUVA420 = static_cast<int>(0x88000008u), RGBP = static_cast<int>(0x90000001u),
+              RGBAP = static_cast<int>(0x90000002u);
+
+// Alpha planes (YUVA, RGBAP) are not served: nothing reads them.
 const format_def formats[] = {
     {"RGB24", AVS_CS_BGR24, 1, 3, 0, 0, 1, 1},
     {"RGB32", AVS_CS_BGR32, 1, 4, 0, 0, 1, 1},
@@ -18,7 +28,35 @@ const format_def formats[] = {
     {"YV12", AVS_CS_YV12, 3, 1, 1, 1, 2, 2},
     {"YV411", AVS_CS_YV411, 3, 1, 2, 0, 4, 1},
     {"Y8", AVS_CS_Y8, 1, 1, 0, 0, 1, 1},
-    {"YUV420P10", static_cast<int>(0xA0050008u), 3, 2, 1, 1, 2, 2},
+#ifndef STANDIN_CLASSIC
+    {"YUV420P10", deeper(AVS_CS_YV12, BITS_10), 3, 2, 1, 1, 2, 2},
+    {"YUV420P12", deeper(AVS_CS_YV12, BITS_12), 3, 2, 1, 1, 2, 2},
+    {"YUV420P14", deeper(AVS_CS_YV12, BITS_14), 3, 2, 1, 1, 2, 2},
+    {"YUV420P16", deeper(AVS_CS_YV12, BITS_16), 3, 2, 1, 1, 2, 2},
+    {"YUV420PS", deeper(AVS_CS_YV12, BITS_FLOAT), 3, 4, 1, 1, 2, 2},
+    {"YUV422P10", deeper(AVS_CS_YV16, BITS_10), 3, 2, 1, 0, 2, 1},
+    {"YUV422P12", deeper(AVS_CS_YV16, BITS_12), 3, 2, 1, 0, 2, 1},
+    {"YUV422P14", deeper(AVS_CS_YV16, BITS_14), 3, 2, 1, 0, 2, 1},
+    {"YUV422P16", deeper(AVS_CS_YV16, BITS_16), 3, 2, 1, 0, 2, 1},
+    {"YUV444P10", deeper(AVS_CS_YV24, BITS_10), 3, 2, 0, 0, 1, 1},
+    {"YUV444P12", deeper(AVS_CS_YV24, BITS_12), 3, 2, 0, 0, 1, 1},
+    {"YUV444P14", deeper(AVS_CS_YV24, BITS_14), 3, 2, 0, 0, 1, 1},
+    {"YUV444P16", deeper(AVS_CS_YV24, BITS_16), 3, 2, 0, 0, 1, 1},
+    {"YUV444PS", deeper(AVS_CS_YV24, BITS_FLOAT), 3, 4, 0, 0, 1, 1},
+    {"Y10", deeper(AVS_CS_Y8, BITS_10), 1, 2, 0, 0, 1, 1},
+    {"Y12", deeper(AVS_CS_Y8, BITS_12), 1, 2, 0, 0, 1, 1},
+    {"Y14", deeper(AVS_CS_Y8, BITS_14), 1, 2, 0, 0, 1, 1},
+    {"Y16", deeper(AVS_CS_Y8, BITS_16), 1, 2, 0, 0, 1, 1},
+    {"YUVA420", YUVA420, 3, 1, 1, 1, 2, 2},
+    {"YUVA420P10", deeper(YUVA420, BITS_10), 3, 2, 1, 1, 2, 2},
+    {"YUVA420P16", deeper(YUVA420, BITS_16), 3, 2, 1, 1, 2, 2},
+    {"RGB48", deeper(AVS_CS_BGR24, BITS_16), 1, 6, 0, 0, 1, 1},
+    {"RGB64", deeper(AVS_CS_BGR32, BITS_16), 1, 8, 0, 0, 1, 1},
+    {"RGBP", RGBP, 3, 1, 0, 0, 1, 1},
+    {"RGBP10", deeper(RGBP, BITS_10), 3, 2, 0, 0, 1, 1},
+    {"RGBP16", deeper(RGBP, BITS_16), 3, 2, 0, 0, 1, 1},
+    {"RGBAP16", deeper(RGBAP, BITS_16), 3, 2, 0, 0, 1, 1},
+#endif
 };
 
 int align_up(int n, int to)

@@ -319,3 +319,29 @@ STANDIN_EXPORT int AVSC_CC avs_get_audio(AVS_Clip* clip, void* buffer, int64_t s
     clip->error.clear();
     return 0;
 }
+
+#ifndef STANDIN_CLASSIC
+// Frame properties, as AviSynth+ has them since interface version 8: a
+// frame's map is its clip's; only integers are modelled.
+
+STANDIN_EXPORT const AVS_Map* AVSC_CC avs_get_frame_props_ro(AVS_ScriptEnvironment* env, const AVS_VideoFrame* frame)
+{
+    check_env(env, "avs_get_frame_props_ro");
+    const held_frame* held = reinterpret_cast<const held_frame*>(frame);
+    if (!state().live_frames.count(held))
+        misuse("avs_get_frame_props_ro: frame released or never handed out", frame);
+    return reinterpret_cast<const AVS_Map*>(&held->clip->props);
+}
+
+STANDIN_EXPORT int64_t AVSC_CC avs_prop_get_int(AVS_ScriptEnvironment* env, const AVS_Map* map, const char* key,
+                                                int index, int* error)
+{
+    check_env(env, "avs_prop_get_int");
+    const auto& props = *reinterpret_cast<const std::map<std::string, int64_t>*>(map);
+    auto found = props.find(key);
+    int status = found == props.end() ? 1 : index != 0 ? 4 : 0;  // unset, index out of range
+    if (error)
+        *error = status;
+    return status == 0 ? found->second : 0;
+}
+#endif

@@ -58,6 +58,7 @@ clip_data copy_of(const clip_ref& clip)
 {
     clip_data data;
     data.vi = clip->vi;
+    data.props = clip->props;
     data.fault = clip->fault;
     data.silent = clip->silent;
     return data;
@@ -111,6 +112,10 @@ value blank_clip(const std::string& name, const clip_ref&, const bound_args& arg
     vi.height = static_cast<int>(height);
     vi.num_frames = static_cast<int>(length);
     vi.pixel_type = format->pixel_type;
+#ifndef STANDIN_CLASSIC
+    // As AviSynth+'s BlankClip: 0 full range (RGB), 1 limited (YUV).
+    data.props["_ColorRange"] = static_cast<unsigned>(format->pixel_type) & AVS_CS_BGR ? 0 : 1;
+#endif
     // As the real BlankClip does: with a denominator the rate is rounded to
     // a whole numerator; without one it is scaled by powers of two until
     // numerator or denominator reaches 2^24, so 29.97 is 31425823/1048576.
@@ -213,10 +218,72 @@ value convert(const std::string& name, const clip_ref& clip, const bound_args&)
     if (data.vi.width % format->width_mod || data.vi.height % format->height_mod)
         fail(name, std::string("image width must be a multiple of ") + std::to_string(format->width_mod) +
                        " and height a multiple of " + std::to_string(format->height_mod));
+#ifndef STANDIN_CLASSIC
+    if (static_cast<unsigned>(data.vi.pixel_type) & AVS_CS_BGR)
+        data.props["_ColorRange"] = 1;
+#endif
     if (clip->fault.convert != "keep")
         data.vi.pixel_type = format->pixel_type;
     return clip_value(std::move(data));
 }
+
+#ifndef STANDIN_CLASSIC
+// The clip in another format: the same shape, the pattern content of the
+// new format. Conversions out of RGB give limited-range YUV.
+value converted_to(const std::string& name, const clip_ref& clip, const format_def* format)
+{
+    if (!format)
+        fail(name, "this pixel type is not supported");
+    clip_data data = copy_of(clip);
+    if (!data.vi.width)
+        fail(name, "clip has no video");
+    if (clip->fault.convert == "error")
+        fail(name, "conversion refused (StandinFault)");
+    if (data.vi.width % format->width_mod || data.vi.height % format->height_mod)
+        fail(name, "the frame size does not suit the subsampling");
+    if (static_cast<unsigned>(data.vi.pixel_type) & AVS_CS_BGR && !(static_cast<unsigned>(format->pixel_type) & AVS_CS_BGR))
+        data.props["_ColorRange"] = 1;
+    if (clip->fault.convert != "keep")
+        data.vi.pixel_type = format->pixel_type;
+    return clip_value(std::move(data));
+}
+
+value convert_bits(const std::string& name, const clip_ref& clip, const bound_args& args)
+{
+    static const std::pair<int, unsigned> fields[] = {{8, 0}, {10, 5}, {12, 6}, {14, 7}, {16, 1}, {32, 2}};
+    int64_t bits = args.integer(0, 0);
+    if (clip->vi.pixel_type == AVS_CS_YV411 && bits != 8)
+        fail(name, "YV411 input must stay in 8 bits");  // as AviSynth+ words it
+    for (const auto& f : fields)
+        if (f.first == bits) {
+            unsigned pt = static_cast<unsigned>(clip->vi.pixel_type) & ~AVS_CS_SAMPLE_BITS_MASK;
+            return converted_to(name, clip,
+                                format_by_type(static_cast<int>(pt | f.second << AVS_CS_SHIFT_SAMPLE_BITS)));
+        }
+    fail(name, "invalid bit depth");
+}
+
+value convert_to_yuv444(const std::string& name, const clip_ref& clip, const bound_args&)
+{
+    unsigned pt = static_cast<unsigned>(clip->vi.pixel_type);
+    return converted_to(name, clip,
+                        format_by_type(static_cast<int>(static_cast<unsigned>(AVS_CS_YV24) | (pt & AVS_CS_SAMPLE_BITS_MASK))));
+}
+
+value prop_set(const std::string&, const clip_ref& clip, const bound_args& args)
+{
+    clip_data data = copy_of(clip);
+    data.props[args.string(0, "")] = args.integer(1, 0);
+    return clip_value(std::move(data));
+}
+
+value prop_delete(const std::string&, const clip_ref& clip, const bound_args& args)
+{
+    clip_data data = copy_of(clip);
+    data.props.erase(args.string(0, ""));
+    return clip_value(std::move(data));
+}
+#endif
 
 value standin_fault(const std::string& name, const clip_ref& clip, const bound_args& args)
 {
@@ -234,6 +301,14 @@ value standin_silence(const std::string&, const clip_ref& clip, const bound_args
     clip_data data = copy_of(clip);
     data.silent = true;
     return clip_value(std::move(data));
+}
+
+value version_string(const std::string&, const clip_ref&, const bound_args&)
+{
+    value v;
+    v.type = AVS_TAG_STRING;
+    v.string = "clipspout's stand-in frame server";
+    return v;
 }
 
 value import(const std::string&, const clip_ref&, const bound_args& args)
@@ -256,6 +331,7 @@ const std::vector<function_def>& functions()
 {
     static const std::vector<function_def> table = {
         {"Import", false, import_params(), import},
+        {"VersionString", false, {}, version_string},
         {"BlankClip", false,
          {{"length", 'i'}, {"width", 'i'}, {"height", 'i'}, {"pixel_type", 's'}, {"fps", 'f'},
           {"fps_denominator", 'i'}, {"audio_rate", 'i'}, {"channels", 'i'}, {"sample_type", 's'}},
@@ -271,6 +347,12 @@ const std::vector<function_def>& functions()
         {"ConvertToYV16", true, {}, convert},
         {"ConvertToYV12", true, {}, convert},
         {"StandinSilence", true, {}, standin_silence},
+#ifndef STANDIN_CLASSIC
+        {"ConvertBits", true, {{"bits", 'i'}}, convert_bits},
+        {"ConvertToYUV444", true, {}, convert_to_yuv444},
+        {"propSet", true, {{"key", 's'}, {"value", 'i'}}, prop_set},
+        {"propDelete", true, {{"key", 's'}}, prop_delete},
+#endif
         {"StandinFault", true, {{"frame", 'i'}, {"sample", 'i'}, {"convert", 's'}}, standin_fault},
     };
     return table;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -32,6 +33,7 @@ struct frame_store {
 
 struct clip_data {
     AVS_VideoInfo vi{};
+    std::map<std::string, int64_t> props;  // every frame's properties (integers only)
     fault_plan fault;
     bool silent = false;  // zero samples, as the real BlankClip gives (for benchmarks)
     std::unique_ptr<frame_store> frames;  // made at the first frame request

@@ -1,0 +1,21 @@
+// The command line: clipspout [OPTIONS] MODE SCRIPT. Options come before
+// the mode; "--" ends them. A command line whose first argument does not
+// start with "-" is read exactly as it always was.
+#pragma once
+
+#include "writers/video_stream.h"
+
+enum run_mode { MODE_AUDIO = 0, MODE_VIDEO = 1, MODE_INFO = 2, MODE_X264BD = 3, MODE_USAGE = 4 };
+
+struct command_line {
+    run_mode mode = MODE_USAGE;
+    int script_index = 0;  // argv index of the script path
+    int depth = DEPTH_DEFAULT;  // --depth (see video_stream.h)
+    bool version = false;  // --version: print versions, run nothing
+};
+
+// Reads the arguments. The usage text (status 2), an option error (status
+// 2) and --help (status 0) end the process here.
+command_line parse_command_line(int argc, char** argv);
+
+constexpr const char* CLIPSPOUT_VERSION = "0.2.0";
