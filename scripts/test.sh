@@ -11,7 +11,7 @@ cd "$(dirname "$0")/.."
 
 . scripts/ensure-packages.sh
 . scripts/real-frameserver.sh
-ensure_packages g++ cmake ninja-build xz-utils libgtest-dev ffmpeg x264 sox flac
+ensure_packages g++ cmake ninja-build xz-utils libgtest-dev ffmpeg x264 sox flac parallel
 
 build=build
 options=()

@@ -68,6 +68,49 @@ static AVS_Clip* import_script(AVS_ScriptEnvironment* env, const script_path& pa
     return clip;
 }
 
+// -a NAME=VALUE: global string variables the script reads like any other.
+// The frame server keeps its own copies of name and text.
+static void set_script_arguments(AVS_ScriptEnvironment* env, const std::vector<script_argument>& arguments)
+{
+    for (const script_argument& argument : arguments) {
+        const char* name = avs.avs_save_string(env, argument.name.c_str(), static_cast<int>(argument.name.size()));
+        const char* text = avs.avs_save_string(env, argument.value.c_str(), static_cast<int>(argument.value.size()));
+        if (!name || !text)
+            diag_print(DIAG_ERROR, "cannot pass the argument %s to the frame server.\n", argument.name.c_str());
+        avs.avs_set_global_var(env, name, string_value(text));
+    }
+}
+
+// -s/-e: frames first to last, through the frame server's own Trim, so
+// video, audio and info all see the range.
+static AVS_Clip* apply_frame_range(AVS_Clip* clip, AVS_ScriptEnvironment* env, int start, int end)
+{
+    const AVS_VideoInfo* vi = avs.avs_get_video_info(clip);
+    if (vi->width == 0)
+        diag_print(DIAG_ERROR, "a frame range needs a clip with video.\n");
+    const int frames = vi->num_frames;
+    const int first = start == FRAME_NOT_GIVEN ? 0 : start;
+    const int last = end == FRAME_NOT_GIVEN ? frames - 1 : end;
+    if (first >= frames)
+        diag_print(DIAG_ERROR, "the range starts at frame %d, outside the clip's %d frames.\n", first, frames);
+    if (last >= frames)
+        diag_print(DIAG_ERROR, "the range ends at frame %d, outside the clip's %d frames.\n", last, frames);
+    if (last < first)
+        diag_print(DIAG_ERROR, "the range ends at frame %d, before it starts at frame %d.\n", last, first);
+
+    // Trim reads a last frame of 0 as "to the end" and a negative one as a
+    // frame count: a range that reaches the end says 0, any other its
+    // length, so that a one-frame range at frame 0 is one frame. Without
+    // padding the audio is the samples of those frames, up to the track's
+    // own end on the last frame, so the audio of consecutive ranges joins
+    // up to the whole track.
+    const AVS_Value trim[3] = {int_value(first), int_value(last == frames - 1 ? 0 : -(last - first + 1)),
+                               bool_value(false)};
+    char failure[96];
+    snprintf(failure, sizeof failure, "cannot trim the clip to frames %d to %d.\n", first, last);
+    return take_filtered_clip(invoke_filter(clip, env, "Trim", trim, 3), env, failure);
+}
+
 // The frame server is C++ inside. An exception that escapes its C interface
 // would otherwise end the process with an abort and a core dump; it is a
 // failure like any other.
@@ -125,7 +168,11 @@ int main(int argc, char** argv)
         diag_print(DIAG_ERROR, "cannot create a script environment (interface version %d) with %s.\n",
                    AVS_INTERFACE_VERSION, FRAMESERVER_LIBRARY);
 
+    set_script_arguments(env, line.arguments);
     AVS_Clip* clip = import_script(env, path);
+    // The Blu-ray arguments are about the whole clip.
+    if ((line.start != FRAME_NOT_GIVEN || line.end != FRAME_NOT_GIVEN) && line.mode != MODE_X264BD)
+        clip = apply_frame_range(clip, env, line.start, line.end);
     switch (line.mode) {
     case MODE_AUDIO: write_audio(clip); break;
     case MODE_VIDEO: clip = write_video(clip, env, line.depth); break;

@@ -1,11 +1,14 @@
 #include "app/options.h"
 
+#include <cctype>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
 #include "common/diag.h"
+#include "common/platform.h"
 
 static const char usage_lines[] =
     "clipspout for AviSynth 2.6.0 Alpha 2\n"
@@ -17,6 +20,12 @@ static const char usage_lines[] =
 
 static const char options_section[] =
     "Options, before the mode (clipspout [OPTIONS] MODE SCRIPT):\n"
+    "   -s N, --start=N   the first frame (from 0); the range reaches video,\n"
+    "                     audio and info through the frame server's Trim\n"
+    "   -e N, --end=N     the last frame, included\n"
+    "   -a NAME=VALUE, --arg NAME=VALUE\n"
+    "                     sets the script's global string variable NAME\n"
+    "                     (repeatable; VarExist(\"NAME\") tells it was given)\n"
     "   --depth=keep|8|10|12|14|16\n"
     "          video: keep the clip's chroma layout and write keep: its own depth\n"
     "          (32-bit float as 16), or the depth given; without it every clip\n"
@@ -51,22 +60,62 @@ static int parse_depth(const char* value)
     return DEPTH_DEFAULT;  // not reached
 }
 
-// An option that takes a value: "--name=value" or "--name value". Returns
-// the value when argv[*i] is that option, advancing *i past a separate
-// value; null when it is another option.
-static const char* option_value(int argc, char** argv, int* i, const char* name)
+static int parse_frame(const char* option, const char* value)
 {
-    size_t length = strlen(name);
+    char* end = nullptr;
+    long long frame = strtoll(value, &end, 10);
+    if (value[0] < '0' || value[0] > '9' || *end != '\0' || frame > INT32_MAX)
+        diag_print(DIAG_ERROR, "bad value \"%s\" for %s: a frame number, 0 or more.\n", value, option);
+    return static_cast<int>(frame);
+}
+
+static bool is_identifier(const std::string& name)
+{
+    if (name.empty() || !(isalpha(static_cast<unsigned char>(name[0])) || name[0] == '_'))
+        return false;
+    for (char c : name)
+        if (!(isalnum(static_cast<unsigned char>(c)) || c == '_'))
+            return false;
+    return true;
+}
+
+static script_argument parse_script_argument(char** argv, int index, size_t skip)
+{
+    const char* text = argv[index] + skip;
+    const char* equals = strchr(text, '=');
+    if (!equals)
+        diag_print(DIAG_ERROR, "bad value \"%s\" for --arg: use NAME=VALUE.\n", text);
+    script_argument argument;
+    argument.name.assign(text, equals);
+    if (!is_identifier(argument.name))
+        diag_print(DIAG_ERROR,
+                   "bad name \"%s\" for --arg: a script variable's name is a letter or \"_\", then letters, "
+                   "digits or \"_\".\n",
+                   argument.name.c_str());
+    // The name is ASCII; the value is passed as it was typed.
+    argument.value = read_argument_text(argv, index, skip + argument.name.size() + 1);
+    return argument;
+}
+
+// An option that takes a value: "--name=value" or "--name value", or for a
+// short name "-n value". Returns the argv index of the value and, in *skip,
+// where in that argument the value starts, advancing *i past a separate
+// value; 0 when argv[*i] is another option.
+static int option_value(int argc, char** argv, int* i, const char* name, const char* short_name, size_t* skip)
+{
     const char* arg = argv[*i];
-    if (strncmp(arg, name, length) != 0)
-        return nullptr;
-    if (arg[length] == '=')
-        return arg + length + 1;
-    if (arg[length] != '\0')
-        return nullptr;
+    size_t length = strlen(name);
+    bool separate = short_name && strcmp(arg, short_name) == 0;
+    if (!separate && strncmp(arg, name, length) == 0 && arg[length] == '=') {
+        *skip = length + 1;
+        return *i;
+    }
+    if (!separate && strcmp(arg, name) != 0)
+        return 0;
     if (*i + 1 >= argc)
-        diag_print(DIAG_ERROR, "option %s needs a value.\n", name);
-    return argv[++*i];
+        diag_print(DIAG_ERROR, "option %s needs a value.\n", arg);
+    *skip = 0;
+    return ++*i;
 }
 
 command_line parse_command_line(int argc, char** argv)
@@ -88,8 +137,21 @@ command_line parse_command_line(int argc, char** argv)
             line.version = true;
             continue;
         }
-        if (const char* value = option_value(argc, argv, &i, "--depth")) {
-            line.depth = parse_depth(value);
+        size_t skip = 0;
+        if (int at = option_value(argc, argv, &i, "--depth", nullptr, &skip)) {
+            line.depth = parse_depth(argv[at] + skip);
+            continue;
+        }
+        if (int at = option_value(argc, argv, &i, "--start", "-s", &skip)) {
+            line.start = parse_frame("--start", argv[at] + skip);
+            continue;
+        }
+        if (int at = option_value(argc, argv, &i, "--end", "-e", &skip)) {
+            line.end = parse_frame("--end", argv[at] + skip);
+            continue;
+        }
+        if (int at = option_value(argc, argv, &i, "--arg", "-a", &skip)) {
+            line.arguments.push_back(parse_script_argument(argv, at, skip));
             continue;
         }
         diag_print(DIAG_ERROR, "unknown option \"%s\" (clipspout --help lists the options).\n", arg);

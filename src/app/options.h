@@ -3,14 +3,27 @@
 // start with "-" is read exactly as it always was.
 #pragma once
 
+#include <string>
+#include <vector>
+
 #include "writers/video_stream.h"
 
 enum run_mode { MODE_AUDIO = 0, MODE_VIDEO = 1, MODE_INFO = 2, MODE_X264BD = 3, MODE_USAGE = 4 };
+
+// -a NAME=VALUE: a global string variable set before the script runs.
+struct script_argument {
+    std::string name;
+    std::string value;  // as the frame server gets it (see read_argument_text)
+};
+
+constexpr int FRAME_NOT_GIVEN = -1;
 
 struct command_line {
     run_mode mode = MODE_USAGE;
     int script_index = 0;  // argv index of the script path
     int depth = DEPTH_DEFAULT;  // --depth (see video_stream.h)
+    int start = FRAME_NOT_GIVEN, end = FRAME_NOT_GIVEN;  // -s, -e: first and last frame, inclusive
+    std::vector<script_argument> arguments;
     bool version = false;  // --version: print versions, run nothing
 };
 

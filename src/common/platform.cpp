@@ -114,6 +114,23 @@ static std::string to_utf8(const wchar_t* text)
     return bytes;
 }
 
+std::string read_argument_text(char** argv, int index, size_t skip)
+{
+    std::string text = argv[index] + skip;
+    int count = 0;
+    wchar_t** wide_argv = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (wide_argv && index < count && wcslen(wide_argv[index]) >= skip) {
+        // The skipped characters are ASCII: one wide character each.
+        std::string ansi;
+        const wchar_t* wide = wide_argv[index] + skip;
+        if (!exact_ansi(wide, &ansi) || ansi != text)
+            text = to_utf8(wide);
+    }
+    if (wide_argv)
+        LocalFree(wide_argv);
+    return text;
+}
+
 script_path read_script_path(char** argv, int index)
 {
     script_path path;
@@ -220,6 +237,11 @@ void* open_library(const char* name, char* reason, size_t reason_size)
 void* library_symbol(void* library, const char* name)
 {
     return dlsym(library, name);
+}
+
+std::string read_argument_text(char** argv, int index, size_t skip)
+{
+    return argv[index] + skip;
 }
 
 script_path read_script_path(char** argv, int index)

@@ -48,3 +48,8 @@ struct script_path {
 };
 
 script_path read_script_path(char** argv, int index);
+
+// Argument index from its character skip on, as text for the frame server:
+// on Windows in the ANSI code page where that holds it exactly, else in
+// UTF-8 from the wide command line; elsewhere its bytes.
+std::string read_argument_text(char** argv, int index, size_t skip);

@@ -138,6 +138,8 @@ typedef AVS_VideoFrame*(AVSC_CC* avs_get_frame_func)(AVS_Clip*, int n);
 typedef void(AVSC_CC* avs_release_video_frame_func)(AVS_VideoFrame*);
 typedef int(AVSC_CC* avs_get_audio_func)(AVS_Clip*, void* buf, int64_t start, int64_t count);
 typedef const char*(AVSC_CC* avs_clip_get_error_func)(AVS_Clip*);
+typedef char*(AVSC_CC* avs_save_string_func)(AVS_ScriptEnvironment*, const char* text, int length);
+typedef int(AVSC_CC* avs_set_global_var_func)(AVS_ScriptEnvironment*, const char* name, AVS_Value value);
 
 // Frame properties (AviSynth+ interface version 8 and later). AVS_Map is
 // opaque; avs_prop_get_int sets *error to non-zero for a missing key.

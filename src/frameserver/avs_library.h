@@ -26,7 +26,9 @@
     X(avs_get_frame)                    \
     X(avs_release_video_frame)          \
     X(avs_get_audio)                    \
-    X(avs_clip_get_error)
+    X(avs_clip_get_error)               \
+    X(avs_save_string)                  \
+    X(avs_set_global_var)
 
 // Newer than AviSynth 2.6 (frame properties came with AviSynth+'s interface
 // version 8): resolved where the library has them, null where it has not.

@@ -46,3 +46,14 @@ inline AVS_Value single_argument(const AVS_Value* element)
 // When value is a frame-server error, passes its message on as a warning:
 // users cannot mend what they never see.
 void warn_error_value(const AVS_Value& value);
+
+// Calls filter with the clip and count more arguments. Takes over clip (its
+// handle is released); returns the frame server's result, which the caller
+// releases after taking what it needs.
+AVS_Value invoke_filter(AVS_Clip* clip, AVS_ScriptEnvironment* env, const char* filter, const AVS_Value* extra,
+                        int count);
+
+// The clip in a filter's result; where the result is no clip, passes on the
+// frame server's message as a warning and ends the process with failure,
+// a message of the caller's ("cannot convert video to yv24.\n").
+AVS_Clip* take_filtered_clip(AVS_Value result, AVS_ScriptEnvironment* env, const char* failure);

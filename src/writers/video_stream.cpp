@@ -9,6 +9,7 @@
 #include "writers/video_stream.h"
 
 #include <cstdio>
+#include <string>
 #include <vector>
 
 #include "common/diag.h"
@@ -224,24 +225,8 @@ bool frame_covers_clip(const AVS_VideoFrame* frame, const frame_layout& layout, 
 AVS_Clip* convert_clip(AVS_Clip* clip, AVS_ScriptEnvironment* env, const char* filter, const char* target_name,
                        const AVS_Value* argument)
 {
-    AVS_Value args[2];
-    avs.avs_set_to_clip(&args[0], clip);
-    avs.avs_release_clip(clip);
-    if (argument)
-        args[1] = *argument;
-
-    AVS_Value result = avs.avs_invoke(env, filter, argument_array(args, argument ? 2 : 1), nullptr);
-    if (result.type != AVS_TAG_CLIP) {
-        warn_error_value(result);
-        diag_print(DIAG_ERROR, "cannot convert video to %s.\n", target_name);
-    }
-    AVS_Clip* converted = avs.avs_take_clip(result, env);
-
-    // The array and the extra argument are the tool's own and are not
-    // released; the clip value and the result came from the frame server.
-    avs.avs_release_value(args[0]);
-    avs.avs_release_value(result);
-    return converted;
+    std::string failure = std::string("cannot convert video to ") + target_name + ".\n";
+    return take_filtered_clip(invoke_filter(clip, env, filter, argument, argument ? 1 : 0), env, failure.c_str());
 }
 
 AVS_Clip* write_video(AVS_Clip* clip, AVS_ScriptEnvironment* env, int depth)

@@ -10,6 +10,7 @@
 
 #include <cstdio>
 
+#include "batch_cases.h"
 #include "harness.h"
 
 namespace {
@@ -544,4 +545,24 @@ TEST_F(RealServer, DeepColourHeaderCarriesFrameProperties)
                         file + "'"),
                   "yuv420p10le,2\n");
     }
+}
+
+// Numbered colour bars with a tone: every frame and every sample differ.
+static const char batch_clip[] =
+    "AudioDub(ColorBars(width=64, height=48, pixel_type=\"YV12\").AssumeFPS(24).ShowFrameNumber().Trim(0, 11), "
+    "Tone(length=0.5, frequency=750, samplerate=48000, channels=2).ConvertAudioTo16bit())\n";
+
+TEST_F(RealServer, FrameRanges)
+{
+    check_frame_ranges(batch_clip, on_real_server());
+}
+
+TEST_F(RealServer, ScriptArguments)
+{
+    check_script_arguments(on_real_server());
+}
+
+TEST_F(RealServer, ParallelChunksJoinUpToTheWholeClip)
+{
+    check_parallel_chunks(batch_clip, on_real_server());
 }

@@ -151,13 +151,15 @@ bool fill_audio(const clip_data& clip, void* buffer, int64_t start, int64_t coun
     const AVS_VideoInfo& vi = clip.vi;
     const size_t frame_size = static_cast<size_t>(vi.nchannels) * static_cast<size_t>(sample_bytes(vi.sample_type));
     unsigned char* out = static_cast<unsigned char*>(buffer);
-    if (clip.fault.sample >= start && clip.fault.sample < start + count) {
+    if (clip.fault.sample >= start + clip.sample_offset && clip.fault.sample < start + clip.sample_offset + count) {
         memset(out, 0xEE, static_cast<size_t>(count) * frame_size);  // garbage that must never reach a stream
         return false;
     }
     // Silence outside the track.
     int64_t first = start < 0 ? 0 : start;
     int64_t end = start + count > vi.num_audio_samples ? vi.num_audio_samples : start + count;
+    if (end > clip.source_samples - clip.sample_offset)
+        end = clip.source_samples - clip.sample_offset;
     if (clip.silent || end <= first) {
         memset(out, 0, static_cast<size_t>(count) * frame_size);
         return true;
@@ -165,6 +167,8 @@ bool fill_audio(const clip_data& clip, void* buffer, int64_t start, int64_t coun
     memset(out, 0, static_cast<size_t>(first - start) * frame_size);
     memset(out + static_cast<size_t>(end - start) * frame_size, 0, static_cast<size_t>(start + count - end) * frame_size);
     out += static_cast<size_t>(first - start) * frame_size;
+    first += clip.sample_offset;
+    end += clip.sample_offset;
     switch (vi.sample_type) {
     case AVS_SAMPLE_INT8: fill_integer_samples<1>(out, first, end - first, vi.nchannels); break;
     case AVS_SAMPLE_INT16: fill_integer_samples<2>(out, first, end - first, vi.nchannels); break;

@@ -256,13 +256,13 @@ STANDIN_EXPORT AVS_VideoFrame* AVSC_CC avs_get_frame(AVS_Clip* clip, int n)
         clip->error = "avs_get_frame: frame " + std::to_string(n) + " is outside the clip";
         return nullptr;
     }
-    if (n == data.fault.frame) {
+    if (n + data.frame_offset == data.fault.frame) {
         clip->error = "StandinFault: frame " + std::to_string(n) + " cannot be delivered";
         return nullptr;
     }
     clip->error.clear();
     frame_store& store = frames_of(data);
-    int shift = n % FRAME_ROW_CYCLE;
+    int shift = (n + data.frame_offset) % FRAME_ROW_CYCLE;
     registry& r = state();
     held_frame* record;
     if (r.released_frames.size() > 1024) {
@@ -345,3 +345,28 @@ STANDIN_EXPORT int64_t AVSC_CC avs_prop_get_int(AVS_ScriptEnvironment* env, cons
     return status == 0 ? found->second : 0;
 }
 #endif
+
+STANDIN_EXPORT char* AVSC_CC avs_save_string(AVS_ScriptEnvironment* env, const char* text, int length)
+{
+    check_env(env, "avs_save_string");
+    state().strings.push_back(length < 0 ? std::string(text) : std::string(text, static_cast<size_t>(length)));
+    return &state().strings.back()[0];
+}
+
+// The name and a string value must be the frame server's own (saved).
+STANDIN_EXPORT int AVSC_CC avs_set_global_var(AVS_ScriptEnvironment* env, const char* name, AVS_Value v)
+{
+    check_env(env, "avs_set_global_var");
+    auto saved = [](const char* text) {
+        for (const std::string& s : state().strings)
+            if (s.c_str() == text)
+                return true;
+        return false;
+    };
+    if (!saved(name))
+        misuse("avs_set_global_var: the name is not a saved string", name);
+    if (v.type == AVS_TAG_STRING && !saved(v.d.string))
+        misuse("avs_set_global_var: the string value is not a saved string", v.d.string);
+    global_variables()[name] = from_avs(v);
+    return 0;
+}

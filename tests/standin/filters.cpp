@@ -1,6 +1,7 @@
 // The functions a stand-in script can call, with the real names, parameter
 // names and defaults, plus StandinFault for fault injection.
 
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstdlib>
@@ -60,6 +61,9 @@ clip_data copy_of(const clip_ref& clip)
     data.vi = clip->vi;
     data.props = clip->props;
     data.fault = clip->fault;
+    data.frame_offset = clip->frame_offset;
+    data.sample_offset = clip->sample_offset;
+    data.source_samples = clip->source_samples;
     data.silent = clip->silent;
     return data;
 }
@@ -149,6 +153,7 @@ value blank_clip(const std::string& name, const clip_ref&, const bound_args& arg
                 fail(name, "audio length out of range");
             vi.num_audio_samples = frames_rate * vi.fps_denominator / vi.fps_numerator;
         }
+        data.source_samples = vi.num_audio_samples;
     }
     return clip_value(std::move(data));
 }
@@ -303,6 +308,83 @@ value standin_silence(const std::string&, const clip_ref& clip, const bound_args
     return clip_value(std::move(data));
 }
 
+int64_t samples_from_frames(const AVS_VideoInfo& vi, int64_t frames)
+{
+    return vi.fps_numerator && vi.width ? frames * vi.audio_samples_per_second * vi.fps_denominator / vi.fps_numerator
+                                        : 0;
+}
+
+// Trim(first, last, pad) as AviSynth+ reads it: a last frame of 0 is the
+// end, a negative one a frame count; with pad the audio is exactly that of
+// the frames, without it at most the track's own.
+value trim(const std::string& name, const clip_ref& clip, const bound_args& args)
+{
+    clip_data data = copy_of(clip);
+    AVS_VideoInfo& vi = data.vi;
+    if (!vi.width)
+        fail(name, "Cannot trim if there is no video.");
+    int64_t last_given = args.integer(1, 0);
+    int64_t first = std::clamp<int64_t>(args.integer(0, 0), 0, vi.num_frames - 1);
+    int64_t last = last_given == 0 ? vi.num_frames - 1 : last_given < 0 ? first - last_given - 1 : last_given;
+    last = std::clamp<int64_t>(last, first, vi.num_frames - 1);
+    int64_t offset = samples_from_frames(vi, first);
+    int64_t samples = samples_from_frames(vi, last + 1);
+    if (!(args.given(2) ? args.slots[2].boolean : true)) {
+        samples = last_given == 0 ? vi.num_audio_samples : std::min(samples, vi.num_audio_samples);
+        samples = offset >= samples ? offset : samples;
+    }
+    vi.num_frames = static_cast<int>(last + 1 - first);
+    vi.num_audio_samples = vi.audio_samples_per_second ? samples - offset : 0;
+    data.frame_offset += static_cast<int>(first);
+    data.sample_offset += offset;
+    return clip_value(std::move(data));
+}
+
+value var_exist(const std::string&, const clip_ref&, const bound_args& args)
+{
+    value v;
+    v.type = AVS_TAG_BOOL;
+    v.boolean = global_variables().count(args.string(0, "")) != 0;
+    return v;
+}
+
+value string_length(const std::string&, const clip_ref&, const bound_args& args)
+{
+    value v;
+    v.type = AVS_TAG_INT;
+    v.integer = static_cast<int64_t>(args.string(0, "").size());
+    return v;
+}
+
+// Value("12") is 12.0: always a float, as in AviSynth+; Int() makes it
+// a whole number.
+value number_of(const std::string& name, const clip_ref&, const bound_args& args)
+{
+    std::string text = args.string(0, "");
+    char* end = nullptr;
+    value v;
+    v.type = AVS_TAG_FLOAT;
+    v.floating = strtod(text.c_str(), &end);
+    if (text.empty() || *end != '\0')
+        fail(name, "\"" + text + "\" is not a number");
+    return v;
+}
+
+value whole_number(const std::string&, const clip_ref&, const bound_args& args)
+{
+    value v;
+    v.type = AVS_TAG_INT;
+    v.integer = static_cast<int64_t>(args.floating(0, 0));
+    return v;
+}
+
+value assert_true(const std::string&, const clip_ref&, const bound_args& args)
+{
+    if (!args.slots[0].boolean)
+        throw script_error(args.string(1, "Assert: assertion failed"));
+    return value();
+}
+
 value version_string(const std::string&, const clip_ref&, const bound_args&)
 {
     value v;
@@ -332,6 +414,12 @@ const std::vector<function_def>& functions()
     static const std::vector<function_def> table = {
         {"Import", false, import_params(), import},
         {"VersionString", false, {}, version_string},
+        {"Trim", true, {{"first_frame", 'i'}, {"last_frame", 'i'}, {"pad", 'b'}}, trim},
+        {"VarExist", false, {{"name", 's'}}, var_exist},
+        {"StrLen", false, {{"string", 's'}}, string_length},
+        {"Value", false, {{"string", 's'}}, number_of},
+        {"Int", false, {{"number", 'f'}}, whole_number},
+        {"Assert", false, {{"condition", 'b'}, {"message", 's'}}, assert_true},
         {"BlankClip", false,
          {{"length", 'i'}, {"width", 'i'}, {"height", 'i'}, {"pixel_type", 's'}, {"fps", 'f'},
           {"fps_denominator", 'i'}, {"audio_rate", 'i'}, {"channels", 'i'}, {"sample_type", 's'}},

@@ -150,6 +150,9 @@ struct line_parser {
                     fail("I don't know what 'last' means.");
                 return *last;
             }
+            auto variable = global_variables().find(name);
+            if (variable != global_variables().end() && !at_punct('('))
+                return variable->second;
             return call_function(name, parse_arguments(), last);
         }
         default:
@@ -206,6 +209,12 @@ static FILE* open_script(const std::string& path, bool utf8, std::string* name)
     (void)utf8;
     return fopen(path.c_str(), "rb");
 #endif
+}
+
+std::map<std::string, value>& global_variables()
+{
+    static std::map<std::string, value>* variables = new std::map<std::string, value>;
+    return *variables;
 }
 
 value import_script_file(const std::string& path, bool utf8)

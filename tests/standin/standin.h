@@ -36,8 +36,17 @@ struct clip_data {
     std::map<std::string, int64_t> props;  // every frame's properties (integers only)
     fault_plan fault;
     bool silent = false;  // zero samples, as the real BlankClip gives (for benchmarks)
+    // Where this clip lies in the clip its content was made for (Trim):
+    // frame n is that clip's frame n + frame_offset, sample s its sample
+    // s + sample_offset, and that clip had source_samples samples.
+    int frame_offset = 0;
+    int64_t sample_offset = 0;
+    int64_t source_samples = 0;
     std::unique_ptr<frame_store> frames;  // made at the first frame request
 };
+
+// The script's global variables (avs_set_global_var).
+std::map<std::string, struct value>& global_variables();
 using clip_ref = std::shared_ptr<clip_data>;
 
 // A script value. type is one of the AVS_TAG_ letters.
