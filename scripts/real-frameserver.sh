@@ -16,10 +16,18 @@
 # Where there is none it returns 1 with the reason in REAL_FRAMESERVER_WHY;
 # where the shared source is there but does not build it returns 2.
 
+# The build script of the shared AviSynth+ source, and the cache it builds into.
+shared_build_script() {
+  echo "$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)/../shared/frameserver/build-avisynthplus.sh"
+}
+frameserver_cache() {
+  echo "${CLIPSPOUT_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/clipspout}/avisynthplus"
+}
+
 find_real_frameserver() {
   local folder=$1 library="" shared
   REAL_FRAMESERVER="" REAL_FRAMESERVER_ORIGIN="" REAL_FRAMESERVER_WHY=""
-  shared="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)/../shared/frameserver/build-avisynthplus.sh"
+  shared=$(shared_build_script)
 
   if [ -n "${CLIPSPOUT_AVISYNTH_LIBRARY:-}" ]; then
     if [ ! -f "$CLIPSPOUT_AVISYNTH_LIBRARY" ]; then
@@ -32,7 +40,8 @@ find_real_frameserver() {
     [ -n "$library" ]; then
     REAL_FRAMESERVER_ORIGIN="the system's libavisynth.so"
   elif [ -x "$shared" ]; then
-    local cache=${CLIPSPOUT_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/clipspout}/avisynthplus out
+    local cache out
+    cache=$(frameserver_cache)
     echo "real frame server: AviSynth+ from ../shared/frameserver, built once into $cache" >&2
     if ! out=$("$shared" "$cache" | tail -n 1) || [ ! -f "$out/libavisynth.so" ]; then
       REAL_FRAMESERVER_WHY="building AviSynth+ from ../shared/frameserver failed"
@@ -60,7 +69,7 @@ find_real_frameserver() {
 find_real_frameserver_windows() {
   local folder=$1 source="" shared
   REAL_FRAMESERVER="" REAL_FRAMESERVER_ORIGIN="" REAL_FRAMESERVER_WHY=""
-  shared="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)/../shared/frameserver/build-avisynthplus.sh"
+  shared=$(shared_build_script)
 
   if [ -n "${CLIPSPOUT_AVISYNTH_DLL:-}" ]; then
     if [ ! -f "$CLIPSPOUT_AVISYNTH_DLL/avisynth.dll" ]; then
@@ -70,7 +79,8 @@ find_real_frameserver_windows() {
     source=$CLIPSPOUT_AVISYNTH_DLL
     REAL_FRAMESERVER_ORIGIN="CLIPSPOUT_AVISYNTH_DLL"
   elif [ -x "$shared" ]; then
-    local cache=${CLIPSPOUT_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/clipspout}/avisynthplus
+    local cache
+    cache=$(frameserver_cache)
     echo "real frame server: 64-bit AviSynth+ DLL from ../shared/frameserver, built once into $cache" >&2
     if ! source=$("$shared" --windows "$cache" | tail -n 1) || [ ! -f "$source/avisynth.dll" ]; then
       REAL_FRAMESERVER_WHY="cross-building AviSynth+ from ../shared/frameserver failed"

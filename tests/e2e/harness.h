@@ -13,6 +13,15 @@
 #include <string>
 #include <vector>
 
+// The six lines of the usage text, exactly.
+constexpr const char USAGE_TEXT[] =
+    "clipspout for AviSynth 2.6.0 Alpha 2\n"
+    "Usage: clipspout [audio|video|info|x264] input.avs\n"
+    "   audio  - output wav extensible format audio to stdout.\n"
+    "   video  - output yuv4mpeg2 format video to stdout.\n"
+    "   info   - output information about aviscript clip.\n"
+    "   x264bd - suggest x264 arguments for bluray disc encoding.\n";
+
 // Folders of the build that hold a frame-server library (see
 // tests/CMakeLists.txt).
 constexpr const char* STANDIN = "standin";

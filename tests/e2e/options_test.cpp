@@ -4,18 +4,6 @@
 
 #include "harness.h"
 
-namespace {
-
-const char usage_text[] =
-    "clipspout for AviSynth 2.6.0 Alpha 2\n"
-    "Usage: clipspout [audio|video|info|x264] input.avs\n"
-    "   audio  - output wav extensible format audio to stdout.\n"
-    "   video  - output yuv4mpeg2 format video to stdout.\n"
-    "   info   - output information about aviscript clip.\n"
-    "   x264bd - suggest x264 arguments for bluray disc encoding.\n";
-
-}  // namespace
-
 TEST(Options, EachCommandLine)
 {
     std::string script = write_script("options.avs", "BlankClip(length=2, width=16, height=16, pixel_type=\"YV12\")\n");
@@ -45,23 +33,23 @@ TEST(Options, EachCommandLine)
         {{"--depth"}, 2, "", "clipspout [error]: option --depth needs a value.\n"},
         // After "--" an argument that starts with "-" is a positional one;
         // options come only before the mode.
-        {{"--", "--depth=10", script}, 2, "", usage_text},
-        {{"video", "--depth=10", script}, 2, "", usage_text},
-        {{"--depth=10", "video"}, 2, "", usage_text},
-        {{"--depth=10", "video", script, "extra"}, 2, "", usage_text},
-        {{"--depth=10", "Video", script}, 2, "", usage_text},
-        {{"video", "--", script}, 2, "", usage_text},
+        {{"--", "--depth=10", script}, 2, "", USAGE_TEXT},
+        {{"video", "--depth=10", script}, 2, "", USAGE_TEXT},
+        {{"--depth=10", "video"}, 2, "", USAGE_TEXT},
+        {{"--depth=10", "video", script, "extra"}, 2, "", USAGE_TEXT},
+        {{"--depth=10", "Video", script}, 2, "", USAGE_TEXT},
+        {{"video", "--", script}, 2, "", USAGE_TEXT},
         // The usage errors of a command line without options are as they were.
-        {{"x264", script}, 2, "", usage_text},
-        {{"Audio", script}, 2, "", usage_text},
-        {{"", script}, 2, "", usage_text},
-        {{"info"}, 2, "", usage_text},
-        {{"info", script, "extra"}, 2, "", usage_text},
-        {{}, 2, "", usage_text},
+        {{"x264", script}, 2, "", USAGE_TEXT},
+        {{"Audio", script}, 2, "", USAGE_TEXT},
+        {{"", script}, 2, "", USAGE_TEXT},
+        {{"info"}, 2, "", USAGE_TEXT},
+        {{"info", script, "extra"}, 2, "", USAGE_TEXT},
+        {{}, 2, "", USAGE_TEXT},
         {{"info", dash}, 0, "v:width       16", ""},
         // --help and --version answer on standard output.
-        {{"--help"}, 0, usage_text + std::string("Options, before the mode"), ""},
-        {{"--depth=10", "--help", "video"}, 0, usage_text, ""},
+        {{"--help"}, 0, USAGE_TEXT + std::string("Options, before the mode"), ""},
+        {{"--depth=10", "--help", "video"}, 0, USAGE_TEXT, ""},
         {{"--version"}, 0, "clipspout 0.2.0\nframe server: clipspout's stand-in frame server\n", ""},
     };
     for (const auto& c : cases) {

@@ -6,13 +6,6 @@
 
 #include "harness.h"
 
-static const char usage_text[] =
-    "clipspout for AviSynth 2.6.0 Alpha 2\n"
-    "Usage: clipspout [audio|video|info|x264] input.avs\n"
-    "   audio  - output wav extensible format audio to stdout.\n"
-    "   video  - output yuv4mpeg2 format video to stdout.\n"
-    "   info   - output information about aviscript clip.\n"
-    "   x264bd - suggest x264 arguments for bluray disc encoding.\n";
 
 TEST(RunSequence, UnacceptableArgumentsPrintUsageWithoutTouchingTheFrameServer)
 {
@@ -32,7 +25,7 @@ TEST(RunSequence, UnacceptableArgumentsPrintUsageWithoutTouchingTheFrameServer)
     for (const auto& args : cases) {
         run_result r = run_tool(args, no_frame_server);
         EXPECT_EQ(r.status, 2) << testing::PrintToString(args);
-        EXPECT_EQ(r.err, usage_text) << testing::PrintToString(args);
+        EXPECT_EQ(r.err, USAGE_TEXT) << testing::PrintToString(args);
         EXPECT_EQ(r.out, "") << testing::PrintToString(args);
     }
 }

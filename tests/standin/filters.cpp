@@ -209,30 +209,6 @@ value kill_video(const std::string&, const clip_ref& clip, const bound_args&)
     return clip_value(std::move(data));
 }
 
-value convert(const std::string& name, const clip_ref& clip, const bound_args&)
-{
-    std::string target = name.substr(name.size() - 4);
-    for (char& c : target)
-        c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
-    const format_def* format = format_by_name(target);
-    clip_data data = copy_of(clip);
-    if (!data.vi.width)
-        fail(name, "clip has no video");
-    if (clip->fault.convert == "error")
-        fail(name, "conversion refused (StandinFault)");
-    if (data.vi.width % format->width_mod || data.vi.height % format->height_mod)
-        fail(name, std::string("image width must be a multiple of ") + std::to_string(format->width_mod) +
-                       " and height a multiple of " + std::to_string(format->height_mod));
-#ifndef STANDIN_CLASSIC
-    if (static_cast<unsigned>(data.vi.pixel_type) & AVS_CS_BGR)
-        data.props["_ColorRange"] = 1;
-#endif
-    if (clip->fault.convert != "keep")
-        data.vi.pixel_type = format->pixel_type;
-    return clip_value(std::move(data));
-}
-
-#ifndef STANDIN_CLASSIC
 // The clip in another format: the same shape, the pattern content of the
 // new format. Conversions out of RGB give limited-range YUV.
 value converted_to(const std::string& name, const clip_ref& clip, const format_def* format)
@@ -245,14 +221,27 @@ value converted_to(const std::string& name, const clip_ref& clip, const format_d
     if (clip->fault.convert == "error")
         fail(name, "conversion refused (StandinFault)");
     if (data.vi.width % format->width_mod || data.vi.height % format->height_mod)
-        fail(name, "the frame size does not suit the subsampling");
+        fail(name, std::string("image width must be a multiple of ") + std::to_string(format->width_mod) +
+                       " and height a multiple of " + std::to_string(format->height_mod));
+#ifndef STANDIN_CLASSIC
     if (static_cast<unsigned>(data.vi.pixel_type) & AVS_CS_BGR && !(static_cast<unsigned>(format->pixel_type) & AVS_CS_BGR))
         data.props["_ColorRange"] = 1;
+#endif
     if (clip->fault.convert != "keep")
         data.vi.pixel_type = format->pixel_type;
     return clip_value(std::move(data));
 }
 
+// ConvertToYV24, ConvertToYV16, ConvertToYV12: 8 bits, whatever the source.
+value convert(const std::string& name, const clip_ref& clip, const bound_args&)
+{
+    std::string target = name.substr(name.size() - 4);
+    for (char& c : target)
+        c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+    return converted_to(name, clip, format_by_name(target));
+}
+
+#ifndef STANDIN_CLASSIC
 value convert_bits(const std::string& name, const clip_ref& clip, const bound_args& args)
 {
     static const std::pair<int, unsigned> fields[] = {{8, 0}, {10, 5}, {12, 6}, {14, 7}, {16, 1}, {32, 2}};
