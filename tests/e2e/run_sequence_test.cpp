@@ -6,7 +6,6 @@
 
 #include "harness.h"
 
-
 TEST(RunSequence, UnacceptableArgumentsPrintUsageWithoutTouchingTheFrameServer)
 {
     std::string script = write_script("usage.avs", "BlankClip()\n");
