@@ -1,18 +1,23 @@
 #!/usr/bin/env bash
 # Builds clipspout and runs its main job end to end: a script's clip is
 # reported, then streamed into x264 through a pipe. Uses the installed
-# AviSynth when the system has one, else the stand-in frame server that the
-# tests use (said so on standard error).
+# AviSynth+ when the system has one, else AviSynth+ built from
+# ../shared/frameserver, else the stand-in frame server the tests use
+# (said so on standard error).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/ensure-packages.sh
-ensure_packages g++ cmake ninja-build libgtest-dev x264
+. scripts/real-frameserver.sh
+ensure_packages g++ cmake ninja-build xz-utils libgtest-dev x264
 
 cmake -S . -B build -G Ninja >/dev/null
 cmake --build build -j 2 --target clipspout avisynth_standin
 
-if ! /sbin/ldconfig -p 2>/dev/null | grep -q 'libavisynth\.so '; then
-  echo "demo: no AviSynth installed; using the stand-in frame server in build/standin" >&2
+if find_real_frameserver build/real-frameserver; then
+  echo "demo: frame server: $REAL_FRAMESERVER_ORIGIN" >&2
+  export LD_LIBRARY_PATH="$REAL_FRAMESERVER${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}"
+else
+  echo "demo: no AviSynth+ ($REAL_FRAMESERVER_WHY); using the stand-in frame server in build/standin" >&2
   export LD_LIBRARY_PATH="$PWD/build/standin${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}"
 fi
 

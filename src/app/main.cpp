@@ -59,13 +59,7 @@ static AVS_Clip* import_script(AVS_ScriptEnvironment* env, const script_path& pa
         }
     }
 
-    if (result.type != AVS_TAG_CLIP) {
-        warn_error_value(result);
-        diag_print(DIAG_ERROR, "avs files return value is not a clip.\n");
-    }
-    AVS_Clip* clip = avs.avs_take_clip(result, env);
-    avs.avs_release_value(result);
-    return clip;
+    return take_filtered_clip(result, env, "avs files return value is not a clip.\n");
 }
 
 // -a NAME=VALUE: global string variables the script reads like any other.

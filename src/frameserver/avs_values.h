@@ -53,7 +53,8 @@ void warn_error_value(const AVS_Value& value);
 AVS_Value invoke_filter(AVS_Clip* clip, AVS_ScriptEnvironment* env, const char* filter, const AVS_Value* extra,
                         int count);
 
-// The clip in a filter's result; where the result is no clip, passes on the
-// frame server's message as a warning and ends the process with failure,
-// a message of the caller's ("cannot convert video to yv24.\n").
+// The clip in a result of the frame server's (the result is released);
+// where it holds no clip, passes on the frame server's message as a warning
+// and ends the process with failure, a message of the caller's ("cannot
+// convert video to yv24.\n").
 AVS_Clip* take_filtered_clip(AVS_Value result, AVS_ScriptEnvironment* env, const char* failure);
