@@ -27,12 +27,13 @@ static const char options_section[] =
     "                     sets the script's global string variable NAME\n"
     "                     (repeatable; VarExist(\"NAME\") tells it was given)\n"
     "   --depth=keep|8|10|12|14|16\n"
-    "          video: keep the clip's chroma layout and write keep: its own depth\n"
-    "          (32-bit float as 16), or the depth given; without it every clip\n"
-    "          becomes 8-bit (4:4:4, 4:2:2, 4:1:1, 4:2:0 or mono)\n"
-    "   --help     this text\n"
-    "   --version  the versions of clipspout and of the frame server\n"
-    "   --         ends the options\n";
+    "                     video: keep the clip's chroma layout, at its own\n"
+    "                     depth (keep; 32-bit float as 16) or the one given;\n"
+    "                     without it every clip becomes 8-bit 4:4:4, 4:2:2,\n"
+    "                     4:1:1, 4:2:0 or mono\n"
+    "   --help            this text\n"
+    "   --version         the versions of clipspout and of the frame server\n"
+    "   --                ends the options\n";
 
 [[noreturn]] static void print_usage()
 {

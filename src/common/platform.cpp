@@ -114,20 +114,29 @@ static std::string to_utf8(const wchar_t* text)
     return bytes;
 }
 
+// Argument index of the wide command line, as the user typed it; empty if
+// the command line cannot be split (not seen: the C runtime splits it the
+// same way).
+static std::wstring wide_argument(int index)
+{
+    std::wstring text;
+    int count = 0;
+    wchar_t** wide_argv = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (wide_argv && index < count)
+        text = wide_argv[index];
+    if (wide_argv)
+        LocalFree(wide_argv);
+    return text;
+}
+
 std::string read_argument_text(char** argv, int index, size_t skip)
 {
     std::string text = argv[index] + skip;
-    int count = 0;
-    wchar_t** wide_argv = CommandLineToArgvW(GetCommandLineW(), &count);
-    if (wide_argv && index < count && wcslen(wide_argv[index]) >= skip) {
-        // The skipped characters are ASCII: one wide character each.
-        std::string ansi;
-        const wchar_t* wide = wide_argv[index] + skip;
-        if (!exact_ansi(wide, &ansi) || ansi != text)
-            text = to_utf8(wide);
-    }
-    if (wide_argv)
-        LocalFree(wide_argv);
+    std::wstring wide = wide_argument(index);
+    std::string ansi;
+    // The skipped characters are ASCII: one wide character each.
+    if (wide.size() >= skip && (!exact_ansi(wide.c_str() + skip, &ansi) || ansi != text))
+        text = to_utf8(wide.c_str() + skip);
     return text;
 }
 
@@ -135,29 +144,22 @@ script_path read_script_path(char** argv, int index)
 {
     script_path path;
     path.ansi = argv[index];
-    int count = 0;
-    wchar_t** wide_argv = CommandLineToArgvW(GetCommandLineW(), &count);
-    if (!wide_argv || index >= count) {
-        // Cannot happen for a command line the C runtime parsed the same way.
-        if (wide_argv)
-            LocalFree(wide_argv);
+    const std::wstring wide = wide_argument(index);
+    if (wide.empty())
         return path;
-    }
-    const wchar_t* wide = wide_argv[index];
     std::string ansi;
-    if (!exact_ansi(wide, &ansi) || ansi != argv[index]) {
+    if (!exact_ansi(wide.c_str(), &ansi) || ansi != argv[index]) {
         path.ansi_exact = false;
-        path.utf8 = to_utf8(wide);
-        DWORD size = GetShortPathNameW(wide, nullptr, 0);
+        path.utf8 = to_utf8(wide.c_str());
+        DWORD size = GetShortPathNameW(wide.c_str(), nullptr, 0);
         if (size > 0) {
             std::wstring short_path(size, L'\0');
-            if (GetShortPathNameW(wide, &short_path[0], size) > 0 && exact_ansi(short_path.c_str(), &ansi))
+            if (GetShortPathNameW(wide.c_str(), &short_path[0], size) > 0 && exact_ansi(short_path.c_str(), &ansi))
                 path.short_ansi = ansi;
         }
     }
-    DWORD attributes = GetFileAttributesW(wide);
+    DWORD attributes = GetFileAttributesW(wide.c_str());
     path.is_folder = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
-    LocalFree(wide_argv);
     return path;
 }
 
