@@ -54,6 +54,19 @@ export WINEDEBUG=-all LANG=C.UTF-8 LC_ALL=C.UTF-8
 prefixes=$(mktemp -d)
 trap 'rm -rf "$prefixes"' EXIT
 status=0
+
+# Wine's own plumbing fails now and then (a "wine client error" line, or
+# status 1 with no output at all); the harness tries such a launch once
+# more and logs it here. Every retry of the run is shown, loudly.
+export CLIPSPOUT_TEST_RETRY_LOG="$prefixes/wine-retries.log"
+: >"$CLIPSPOUT_TEST_RETRY_LOG"
+report_retries() {
+  local count
+  count=$(wc -l <"$CLIPSPOUT_TEST_RETRY_LOG")
+  echo "== Wine retries in $1: $count"
+  cat "$CLIPSPOUT_TEST_RETRY_LOG"
+  : >"$CLIPSPOUT_TEST_RETRY_LOG"
+}
 for target in x86_64:win64:/usr/lib/wine/wine64 i686:win32:/usr/lib/wine/wine; do
   IFS=: read -r arch winearch loader <<<"$target"
   cmake -S . -B "build-win-$arch" -G Ninja -DCMAKE_TOOLCHAIN_FILE="cmake/mingw-$arch.cmake"
@@ -73,6 +86,7 @@ for target in x86_64:win64:/usr/lib/wine/wine64 i686:win32:/usr/lib/wine/wine; d
   echo "== end-to-end suite against the $arch Windows build under Wine"
   CLIPSPOUT_TEST_WINDOWS_BUILD="$PWD/build-win-$arch" CLIPSPOUT_TEST_LAUNCHER="$loader" \
     ctest --test-dir build -L e2e -j 2 --output-on-failure || status=1
+  report_retries "the $arch end-to-end suite"
 
   # The real AviSynth+ for Windows is built for x64 only.
   if [ "$arch" = x86_64 ]; then
@@ -84,6 +98,7 @@ for target in x86_64:win64:/usr/lib/wine/wine64 i686:win32:/usr/lib/wine/wine; d
       CLIPSPOUT_TEST_WINDOWS_BUILD="$PWD/build-win-$arch" CLIPSPOUT_TEST_LAUNCHER="$loader" \
         CLIPSPOUT_TEST_REAL_FRAMESERVER="$REAL_FRAMESERVER" \
         ctest --test-dir build -L real -j 2 --output-on-failure || status=1
+      report_retries "the $arch real-server group"
     elif [ $found -eq 1 ]; then
       echo "!! SKIPPED: the Windows real-server group: $REAL_FRAMESERVER_WHY"
     else
@@ -91,6 +106,8 @@ for target in x86_64:win64:/usr/lib/wine/wine64 i686:win32:/usr/lib/wine/wine; d
       status=1
     fi
   fi
+  # Stopped and waited for, so that nothing of this prefix outlives it.
   wineserver -k || true
+  wineserver -w || true
 done
 exit $status

@@ -51,7 +51,14 @@ struct run_result {
     std::string err;
 };
 
+// Under Wine, a launch that fails with one of Wine's own signatures (see
+// wine_failure_signature) is tried once more; the second result stands.
 run_result run_tool(const std::vector<std::string>& args, const run_options& options = {});
+
+// Wine's own failure in a run, never the tool's: a "wine client error" or
+// "wine: " line on stderr (but for "wine: Unhandled ...", the program's own
+// crash), or status 1 with nothing on either stream. Empty if none.
+std::string wine_failure_signature(const run_result& result);
 
 // Writes a script into a fresh folder of the test run (name may hold
 // folders); returns its path.
