@@ -95,11 +95,14 @@ constexpr int AVS_CS_YUY2 = static_cast<int>(0x60000004u);
 constexpr int AVS_CS_YV24 = static_cast<int>(0xA000030Bu);
 constexpr int AVS_CS_YV16 = static_cast<int>(0xA0000308u);
 constexpr int AVS_CS_YV12 = static_cast<int>(0xA0000008u);
+// YV12 with the U plane stored first, as source plugins deliver 8-bit 4:2:0.
+constexpr int AVS_CS_I420 = static_cast<int>(0xA0000010u);
 constexpr int AVS_CS_YV411 = static_cast<int>(0xA0000309u);
 constexpr int AVS_CS_Y8 = static_cast<int>(0xE0000000u);
 
 // The bits AviSynth+ composes its pixel types from (AviSynth 2.6's types
 // are the 8-bit ones among them).
+constexpr unsigned AVS_CS_U_PLANE_FIRST = 1u << 4;
 constexpr unsigned AVS_CS_YUVA = 1u << 27;
 constexpr unsigned AVS_CS_BGR = 1u << 28;
 constexpr unsigned AVS_CS_YUV = 1u << 29;

@@ -34,27 +34,47 @@ struct conversion {
     int pixel_type;           // 0: any type not listed before it
     const char* filter;       // conversion to apply first, or null
     const char* target_name;  // for messages: "yv24", ...
-    int target_type;
     frame_layout layout;
 };
 
 const conversion conversions[] = {
-    {AVS_CS_YV24, nullptr, "yv24", AVS_CS_YV24, {"444", 3, 0, 0, 1}},
-    {AVS_CS_BGR24, "ConvertToYV24", "yv24", AVS_CS_YV24, {"444", 3, 0, 0, 1}},
-    {AVS_CS_BGR32, "ConvertToYV24", "yv24", AVS_CS_YV24, {"444", 3, 0, 0, 1}},
-    {AVS_CS_YV16, nullptr, "yv16", AVS_CS_YV16, {"422", 3, 1, 0, 1}},
-    {AVS_CS_YUY2, "ConvertToYV16", "yv16", AVS_CS_YV16, {"422", 3, 1, 0, 1}},
-    {AVS_CS_YV411, nullptr, "yv411", AVS_CS_YV411, {"411", 3, 2, 0, 1}},
-    {AVS_CS_Y8, nullptr, "y8", AVS_CS_Y8, {"mono", 1, 0, 0, 1}},
-    {AVS_CS_YV12, nullptr, "yv12", AVS_CS_YV12, {"420", 3, 1, 1, 1}},
-    {0, "ConvertToYV12", "yv12", AVS_CS_YV12, {"420", 3, 1, 1, 1}},
+    {AVS_CS_YV24, nullptr, "yv24", {"444", 3, 0, 0, 1}},
+    {AVS_CS_BGR24, "ConvertToYV24", "yv24", {"444", 3, 0, 0, 1}},
+    {AVS_CS_BGR32, "ConvertToYV24", "yv24", {"444", 3, 0, 0, 1}},
+    {AVS_CS_YV16, nullptr, "yv16", {"422", 3, 1, 0, 1}},
+    {AVS_CS_YUY2, "ConvertToYV16", "yv16", {"422", 3, 1, 0, 1}},
+    {AVS_CS_YV411, nullptr, "yv411", {"411", 3, 2, 0, 1}},
+    {AVS_CS_Y8, nullptr, "y8", {"mono", 1, 0, 0, 1}},
+    {AVS_CS_YV12, nullptr, "yv12", {"420", 3, 1, 1, 1}},
+    {0, "ConvertToYV12", "yv12", {"420", 3, 1, 1, 1}},
 };
+
+// Whether a clip of this pixel type is written in the layout as it is: the
+// layout's own 8-bit type, or one with the same planes stored in another
+// order (I420, as source plugins deliver 8-bit 4:2:0, keeps U before V).
+// Planes are read by their ids, so their order in memory makes no
+// difference.
+bool has_layout(int pixel_type, const frame_layout& layout)
+{
+    const pixel_format format = describe_pixel_type(pixel_type);
+    if (format.bits != 8 || (static_cast<unsigned>(pixel_type) & AVS_CS_YUVA))
+        return false;
+    if (format.kind == PIXEL_MONO)
+        return layout.planes == 1;
+    return format.kind == PIXEL_PLANAR_YUV && layout.planes == 3 && format.shift_w == layout.shift_w &&
+           format.shift_h == layout.shift_h;
+}
 
 const conversion& conversion_for(int pixel_type)
 {
     const conversion* row = conversions;
     while (row->pixel_type != 0 && row->pixel_type != pixel_type)
         ++row;
+    if (row->pixel_type != 0)
+        return *row;
+    for (const conversion& written : conversions)
+        if (!written.filter && has_layout(pixel_type, written.layout))
+            return written;
     return *row;
 }
 
@@ -242,8 +262,8 @@ AVS_Clip* write_video(AVS_Clip* clip, AVS_ScriptEnvironment* env, int depth)
         if (row.filter) {
             vi = announce_and_convert(&clip, env, row.filter, row.target_name);
             // The stream's layout is fixed by the target; a clip in any other
-            // format would not match the header.
-            if (vi->pixel_type != row.target_type)
+            // layout would not match the header.
+            if (!has_layout(vi->pixel_type, row.layout))
                 diag_print(DIAG_ERROR, "cannot convert video to %s.\n", row.target_name);
         }
         layout = row.layout;

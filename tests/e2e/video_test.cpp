@@ -28,6 +28,8 @@ const layout_case layout_cases[] = {
     {"YV411", 20, 3, "411", 3, 2, 0, nullptr, "yuv411p"},
     {"Y8", 7, 3, "mono", 1, 0, 0, nullptr, "gray"},
     {"YV12", 18, 6, "420", 3, 1, 1, nullptr, "yuv420p"},
+    // Source plugins deliver 8-bit 4:2:0 with U stored first: written as it is.
+    {"I420", 18, 6, "420", 3, 1, 1, nullptr, "yuv420p"},
     {"YUV420P10", 66, 10, "420", 3, 1, 1, "yv12", "yuv420p"},
 };
 

@@ -26,6 +26,8 @@ const format_def formats[] = {
     {"YV24", AVS_CS_YV24, 3, 1, 0, 0, 1, 1},
     {"YV16", AVS_CS_YV16, 3, 1, 1, 0, 2, 1},
     {"YV12", AVS_CS_YV12, 3, 1, 1, 1, 2, 2},
+    // As source plugins deliver 8-bit 4:2:0: U stored before V.
+    {"I420", AVS_CS_I420, 3, 1, 1, 1, 2, 2},
     {"YV411", AVS_CS_YV411, 3, 1, 2, 0, 4, 1},
     {"Y8", AVS_CS_Y8, 1, 1, 0, 0, 1, 1},
 #ifndef STANDIN_CLASSIC
@@ -98,9 +100,11 @@ frame_store& frames_of(clip_data& clip)
         store->pitch[p] = align_up(store->row_size[p] + 1, 64);
     }
     // Regions in the order Y, V, U with marker gaps between them, so that
-    // neither plane order nor consecutive placement can be assumed.
+    // neither plane order nor consecutive placement can be assumed; a type
+    // that stores U first (I420) has Y, U, V.
     const int gap = 64;
-    const int memory_order[3] = {0, 2, 1};
+    const bool u_first = static_cast<unsigned>(clip.vi.pixel_type) & AVS_CS_U_PLANE_FIRST;
+    const int memory_order[3] = {0, u_first ? 1 : 2, u_first ? 2 : 1};
     int end = gap;
     for (int i = 0; i < 3; ++i) {
         int p = memory_order[i];
