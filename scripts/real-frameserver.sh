@@ -1,5 +1,5 @@
-# Sourced by the scripts beside it: finds a real AviSynth+ for the tests
-# and the benchmark.
+# Sourced by the scripts beside it: finds a real AviSynth+ and the FFMS2
+# source plugin for the tests, the demo and the benchmark.
 #
 #   find_real_frameserver FOLDER
 #
@@ -36,7 +36,7 @@ find_real_frameserver() {
     fi
     library=$CLIPSPOUT_AVISYNTH_LIBRARY
     REAL_FRAMESERVER_ORIGIN="CLIPSPOUT_AVISYNTH_LIBRARY"
-  elif library=$(/sbin/ldconfig -p 2>/dev/null | awk '$1 == "libavisynth.so" { print $NF; exit }') &&
+  elif library=$(/sbin/ldconfig -p 2>/dev/null | awk '$1 == "libavisynth.so" && !found { print $NF; found = 1 }') &&
     [ -n "$library" ]; then
     REAL_FRAMESERVER_ORIGIN="the system's libavisynth.so"
   elif [ -x "$shared" ]; then
@@ -97,4 +97,67 @@ find_real_frameserver_windows() {
   cp "$source"/*.dll "$folder/"
   REAL_FRAMESERVER=$(cd "$folder" && pwd)
   REAL_FRAMESERVER_ORIGIN="$REAL_FRAMESERVER_ORIGIN ($source)"
+}
+
+#   find_ffms2_plugin FOLDER
+#
+# FFMS2 as an AviSynth+ source plugin (libffms2.so exporting
+# AvisynthPluginInit3), for the real-media group and the demo. Looks, in
+# this order, for
+#   1. the file named by CLIPSPOUT_FFMS2_PLUGIN,
+#   2. an installed plugin, in the folders AviSynth+ autoloads from
+#      (~/.avisynth, ~/.local/lib/avisynth, and <prefix>/lib/avisynth),
+#   3. the FFMS2 source in ../shared/frameserver, built once into the same
+#      cache as AviSynth+ (.../clipspout/ffms2).
+# On success FOLDER holds a link named libffms2.so to it, FFMS2_PLUGIN is
+# that link and FFMS2_ORIGIN says where it came from; returns 0. Where there
+# is none it returns 1 with the reason in FFMS2_WHY; where the shared source
+# is there but does not build it returns 2.
+is_ffms2_avisynth_plugin() {
+  # Not grep -q: under pipefail nm would die of the closed pipe.
+  [ -f "$1" ] && nm -D --defined-only "$1" 2>/dev/null | grep ' AvisynthPluginInit3$' >/dev/null
+}
+
+find_ffms2_plugin() {
+  local folder=$1 plugin="" candidate shared
+  FFMS2_PLUGIN="" FFMS2_ORIGIN="" FFMS2_WHY=""
+  shared="$(dirname "$(shared_build_script)")/build-ffms2.sh"
+
+  if [ -n "${CLIPSPOUT_FFMS2_PLUGIN:-}" ]; then
+    if ! is_ffms2_avisynth_plugin "$CLIPSPOUT_FFMS2_PLUGIN"; then
+      FFMS2_WHY="CLIPSPOUT_FFMS2_PLUGIN names no FFMS2 AviSynth+ plugin: $CLIPSPOUT_FFMS2_PLUGIN"
+      return 2
+    fi
+    plugin=$CLIPSPOUT_FFMS2_PLUGIN
+    FFMS2_ORIGIN="CLIPSPOUT_FFMS2_PLUGIN"
+  fi
+  if [ -z "$plugin" ]; then
+    for candidate in "$HOME/.avisynth" "$HOME/.local/lib/avisynth" /usr/local/lib/avisynth \
+      "/usr/lib/$(gcc -print-multiarch 2>/dev/null)/avisynth" /usr/lib/avisynth; do
+      if is_ffms2_avisynth_plugin "$candidate/libffms2.so"; then
+        plugin=$candidate/libffms2.so
+        FFMS2_ORIGIN="the plugin installed in $candidate"
+        break
+      fi
+    done
+  fi
+  if [ -z "$plugin" ] && [ -x "$shared" ]; then
+    local cache
+    cache="$(dirname "$(frameserver_cache)")/ffms2"
+    echo "source plugin: FFMS2 from ../shared/frameserver, built once into $cache" >&2
+    if ! plugin=$("$shared" "$cache" | tail -n 1) || ! is_ffms2_avisynth_plugin "$plugin"; then
+      FFMS2_WHY="building FFMS2 from ../shared/frameserver failed"
+      return 2
+    fi
+    FFMS2_ORIGIN="FFMS2 built from ../shared/frameserver"
+  fi
+  if [ -z "$plugin" ]; then
+    FFMS2_WHY="no FFMS2 plugin here: CLIPSPOUT_FFMS2_PLUGIN is not set, none is installed where AviSynth+ autoloads plugins, and there is no ../shared/frameserver beside the clone"
+    return 1
+  fi
+
+  mkdir -p "$folder"
+  ln -sfn "$(readlink -f "$plugin")" "$folder/libffms2.so"
+  FFMS2_PLUGIN="$(cd "$folder" && pwd)/libffms2.so"
+  FFMS2_ORIGIN="$FFMS2_ORIGIN ($(readlink -f "$plugin"))"
 }

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Installs what the tests need (Debian packages, only where missing), builds,
 # and runs the whole suite: unit tests, end-to-end tests against the
-# stand-in frame server, and the real-server group against AviSynth+ when
-# one can be found (see scripts/real-frameserver.sh); where none can, one
-# line says that group was skipped and why. With --sanitize the build and
+# stand-in frame server, the real-server group against AviSynth+ and the
+# real-media group (files ffmpeg makes, opened through FFMS2) when they can
+# be found (see scripts/real-frameserver.sh); where they cannot, one line
+# says which group was skipped and why. With --sanitize the build and
 # the run use AddressSanitizer and UndefinedBehaviorSanitizer, in a folder
 # of their own.
 set -euo pipefail
@@ -11,7 +12,9 @@ cd "$(dirname "$0")/.."
 
 . scripts/ensure-packages.sh
 . scripts/real-frameserver.sh
-ensure_packages g++ cmake ninja-build xz-utils libgtest-dev ffmpeg x264 sox flac parallel
+ensure_packages g++ binutils cmake ninja-build xz-utils libgtest-dev ffmpeg x264 sox flac parallel \
+  autoconf automake libtool pkg-config make libavformat-dev libavcodec-dev libswscale-dev libavutil-dev \
+  libswresample-dev zlib1g-dev
 
 build=build
 options=()
@@ -36,4 +39,22 @@ case $found in
     echo "real-server group: $REAL_FRAMESERVER_WHY" >&2
     exit 1 ;;
 esac
+
+unset CLIPSPOUT_TEST_FFMS2
+if [ $found -ne 0 ]; then
+  echo "!! SKIPPED: the real-media group: it needs a real AviSynth+ (see above)"
+else
+  ffms2=0
+  find_ffms2_plugin "$build/real-frameserver" || ffms2=$?
+  case $ffms2 in
+    0)
+      export CLIPSPOUT_TEST_FFMS2=$FFMS2_PLUGIN
+      echo "== real-media group: through $FFMS2_ORIGIN" ;;
+    1)
+      echo "!! SKIPPED: the real-media group: $FFMS2_WHY" ;;
+    *)
+      echo "real-media group: $FFMS2_WHY" >&2
+      exit 1 ;;
+  esac
+fi
 ctest --test-dir "$build" -j 2 --output-on-failure

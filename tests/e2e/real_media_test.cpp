@@ -1,0 +1,426 @@
+// Real media, opened the way a user's script opens a film: files that
+// ffmpeg makes, read through AviSynth+ and its FFMS2 source plugin. Every
+// stream the tool writes without a conversion is held to ffmpeg's own
+// decode of the same file, frame for frame and sample for sample; where the
+// frame server converts, real readers must take the stream whole.
+//
+// Runs where the suite is given a real frame server and the plugin
+// (CLIPSPOUT_TEST_REAL_FRAMESERVER, CLIPSPOUT_TEST_FFMS2; scripts/test.sh
+// sets both).
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "harness.h"
+
+namespace {
+
+std::string ffms2_plugin()
+{
+    const char* plugin = getenv("CLIPSPOUT_TEST_FFMS2");
+    return plugin && *plugin ? plugin : "";
+}
+
+run_options on_real_server()
+{
+    run_options options;
+    options.frameserver = real_frameserver();
+    return options;
+}
+
+class RealMedia : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (real_frameserver().empty() || ffms2_plugin().empty())
+            GTEST_SKIP() << "no real frame server or no FFMS2 plugin: CLIPSPOUT_TEST_REAL_FRAMESERVER or "
+                            "CLIPSPOUT_TEST_FFMS2 is not set";
+    }
+};
+
+// A media file that ffmpeg makes in the test run's folder from its own
+// test sources; returns its path.
+std::string make_media(const std::string& name, const std::string& ffmpeg_arguments)
+{
+    std::string path = write_script("media/" + name, "");
+    int status = -1;
+    std::string log = shell("ffmpeg -v error -y " + ffmpeg_arguments + " '" + path + "' 2>&1", &status);
+    EXPECT_EQ(status, 0) << "ffmpeg could not make " << name << ": " << log;
+    return path;
+}
+
+// testsrc2 at a width whose rows are shorter than the frame server's pitch.
+std::string test_picture(int frames, int width = 72, int height = 40)
+{
+    return "-f lavfi -i testsrc2=size=" + std::to_string(width) + "x" + std::to_string(height) +
+           ":rate=25:duration=" + std::to_string(frames / 25.0) + " ";
+}
+
+// One input of channels tones, each of its own pitch, so that a channel
+// swap shows.
+std::string test_tones(int channels, double seconds)
+{
+    std::string tones;
+    for (int c = 0; c < channels; ++c)
+        tones += (c ? "|" : "") + std::string("0.5*sin(2*PI*") + std::to_string(220 + 110 * c) + "*t)";
+    return "-f lavfi -i 'aevalsrc=" + tones + ":s=48000:d=" + std::to_string(seconds) + "' ";
+}
+
+std::string script_opening(const std::string& source_call)
+{
+    return "LoadPlugin(\"" + ffms2_plugin() + "\")\n" + source_call + "\n";
+}
+
+// FFVideoSource on a file, its index kept beside it.
+std::string video_script(const std::string& media, const std::string& tail = "")
+{
+    return write_script("media/video.avs",
+                        script_opening("FFVideoSource(\"" + media + "\", cachefile=\"" + media + ".ffindex\")") + tail);
+}
+
+std::string audio_script(const std::string& media)
+{
+    return write_script("media/audio.avs",
+                        script_opening("FFAudioSource(\"" + media + "\", cachefile=\"" + media + ".ffindex\")"));
+}
+
+// ffmpeg's own decode of a file's video as raw frames in pix_fmt, every
+// frame as the file holds it.
+std::string ffmpeg_frames(const std::string& media, const std::string& pix_fmt)
+{
+    return shell("ffmpeg -v error -i '" + media + "' -map 0:v:0 -fps_mode passthrough -f rawvideo -pix_fmt " +
+                 pix_fmt + " -");
+}
+
+std::string probe(const std::string& file, const std::string& entries)
+{
+    return shell("ffprobe -v error -count_frames -show_entries " + entries + " -of csv=p=0 '" + file + "'");
+}
+
+struct y4m_stream {
+    std::string header;  // the first line, without its line end
+    std::string planes;  // the payload of every frame, back to back
+    int frames = 0;
+    bool well_formed = false;
+};
+
+// Splits a stream into its header and frames, the frame size taken from
+// the header's own W, H and C.
+y4m_stream parse_y4m(const std::string& stream)
+{
+    y4m_stream s;
+    size_t end = stream.find('\n');
+    if (end == std::string::npos)
+        return s;
+    s.header = stream.substr(0, end);
+    long long width = number_after(s.header, " W"), height = number_after(s.header, " H");
+    std::string chroma = s.header.substr(s.header.find(" C") + 2);
+    chroma = chroma.substr(0, chroma.find(' '));
+    long long luma = width * height, chroma_plane = 0;
+    if (chroma.rfind("444", 0) == 0)
+        chroma_plane = luma;
+    else if (chroma.rfind("422", 0) == 0)
+        chroma_plane = (width / 2) * height;
+    else if (chroma.rfind("420", 0) == 0)
+        chroma_plane = (width / 2) * (height / 2);
+    else if (chroma.rfind("411", 0) == 0)
+        chroma_plane = (width / 4) * height;
+    const size_t sample = chroma.find("p1") != std::string::npos || chroma.find("16") != std::string::npos ? 2 : 1;
+    const size_t frame = static_cast<size_t>(luma + 2 * chroma_plane) * sample;
+    for (size_t at = end + 1; at < stream.size(); at += 6 + frame, ++s.frames) {
+        if (stream.compare(at, 6, "FRAME\n") != 0 || stream.size() - at - 6 < frame)
+            return s;
+        s.planes.append(stream, at + 6, frame);
+    }
+    s.well_formed = true;
+    return s;
+}
+
+// The planes a 4:4:4, 4:2:2 or 4:2:0 frame holds, for tags parse_y4m reads
+// as such; mono has the luma plane only.
+y4m_stream parse_mono_y4m(const std::string& stream, size_t sample)
+{
+    y4m_stream s;
+    size_t end = stream.find('\n');
+    if (end == std::string::npos)
+        return s;
+    s.header = stream.substr(0, end);
+    const size_t frame = static_cast<size_t>(number_after(s.header, " W") * number_after(s.header, " H")) * sample;
+    for (size_t at = end + 1; at < stream.size(); at += 6 + frame, ++s.frames) {
+        if (stream.compare(at, 6, "FRAME\n") != 0 || stream.size() - at - 6 < frame)
+            return s;
+        s.planes.append(stream, at + 6, frame);
+    }
+    s.well_formed = true;
+    return s;
+}
+
+y4m_stream parse_any_y4m(const std::string& stream)
+{
+    if (stream.find(" Cmono") < stream.find('\n'))
+        return parse_mono_y4m(stream, stream.find(" Cmono1") < stream.find('\n') ? 2 : 1);
+    return parse_y4m(stream);
+}
+
+// How one source format goes out, in the default mode and with
+// --depth=keep. A null conversion means the stream is written as the
+// frame server holds the clip, and must equal ffmpeg's decode in
+// reference_pix_fmt.
+struct written_as {
+    const char* conversion;  // the "converting video to ..." target, or null
+    const char* chroma_tag;
+    const char* pix_fmt;     // ffmpeg's reading of the stream
+    const char* reference = nullptr;  // ffmpeg's decode to compare with, if not pix_fmt
+};
+
+struct media_format {
+    const char* name;
+    const char* encode;       // ffmpeg output options
+    int frames;
+    const char* file_pix_fmt; // what ffprobe reads in the file
+    written_as by_default, kept;
+};
+
+const media_format media_formats[] = {
+    // Lossless FFV1, one per layout the frame server has.
+    {"yuv420p", "-pix_fmt yuv420p -c:v ffv1", 12, "yuv420p", {nullptr, "420", "yuv420p"}, {nullptr, "420", "yuv420p"}},
+    {"yuv422p", "-pix_fmt yuv422p -c:v ffv1", 12, "yuv422p", {nullptr, "422", "yuv422p"}, {nullptr, "422", "yuv422p"}},
+    {"yuv444p", "-pix_fmt yuv444p -c:v ffv1", 12, "yuv444p", {nullptr, "444", "yuv444p"}, {nullptr, "444", "yuv444p"}},
+    {"yuv411p", "-pix_fmt yuv411p -c:v ffv1", 12, "yuv411p", {nullptr, "411", "yuv411p"}, {nullptr, "411", "yuv411p"}},
+    {"gray", "-pix_fmt gray -c:v ffv1", 12, "gray", {nullptr, "mono", "gray"}, {nullptr, "mono", "gray"}},
+    {"yuv420p10le", "-pix_fmt yuv420p10le -c:v ffv1", 12, "yuv420p10le", {"yv12", "420", "yuv420p"},
+     {nullptr, "420p10", "yuv420p10le"}},
+    {"yuv422p10le", "-pix_fmt yuv422p10le -c:v ffv1", 12, "yuv422p10le", {"yv12", "420", "yuv420p"},
+     {nullptr, "422p10", "yuv422p10le"}},
+    // The plugin delivers 12-bit video as 16-bit.
+    {"yuv420p12le", "-pix_fmt yuv420p12le -c:v ffv1", 12, "yuv420p12le", {"yv12", "420", "yuv420p"},
+     {nullptr, "420p16", "yuv420p16le"}},
+    {"yuv444p16le", "-pix_fmt yuv444p16le -c:v ffv1", 12, "yuv444p16le", {"yv12", "420", "yuv420p"},
+     {nullptr, "444p16", "yuv444p16le"}},
+    {"gray16le", "-pix_fmt gray16le -c:v ffv1", 12, "gray16le", {"yv12", "420", "yuv420p"},
+     {nullptr, "mono16", "gray16le"}},
+    // Alpha is not carried: --depth=keep drops its plane; the default mode
+    // converts to 4:2:0.
+    {"yuva420p", "-pix_fmt yuva420p -c:v ffv1", 12, "yuva420p", {"yv12", "420", "yuv420p"},
+     {nullptr, "420", "yuv420p"}},
+    {"yuva444p10le", "-pix_fmt yuva444p10le -c:v ffv1", 12, "yuva444p10le", {"yv12", "420", "yuv420p"},
+     {nullptr, "444p10", "yuv444p10le"}},
+    // Packed RGB (the plugin gives RGB32) and planar RGB (RGBP10).
+    {"bgr0", "-pix_fmt bgr0 -c:v ffv1", 12, "bgr0", {"yv24", "444", "yuv444p"}, {"yv24", "444", "yuv444p"}},
+    {"gbrp10le", "-pix_fmt gbrp10le -c:v ffv1", 12, "gbrp10le", {"yv12", "420", "yuv420p"},
+     {"yuv444", "444p10", "yuv444p10le"}},
+    // Long-GOP H.264 with B-frames, as films arrive; yuvj420p carries full
+    // range in the stream.
+    {"h264_8bit", "-pix_fmt yuv420p -c:v libx264 -preset ultrafast -bf 3 -g 24", 60, "yuv420p",
+     {nullptr, "420", "yuv420p"}, {nullptr, "420", "yuv420p"}},
+    {"h264_yuvj420p", "-pix_fmt yuvj420p -c:v libx264 -preset ultrafast -bf 3 -g 24", 60, "yuvj420p",
+     {nullptr, "420", "yuv420p", "yuvj420p"}, {nullptr, "420", "yuv420p", "yuvj420p"}},
+    {"h264_10bit", "-pix_fmt yuv420p10le -c:v libx264 -preset ultrafast -bf 3 -g 24", 60, "yuv420p10le",
+     {"yv12", "420", "yuv420p"}, {nullptr, "420p10", "yuv420p10le"}},
+};
+
+std::string extension_of(const media_format& f)
+{
+    return std::string(f.encode).find("libx264") != std::string::npos ? ".mp4" : ".mkv";
+}
+
+// Test names and messages show a format by its name.
+void PrintTo(const media_format& f, std::ostream* os)
+{
+    *os << f.name;
+}
+
+class RealMediaFormat : public RealMedia, public testing::WithParamInterface<media_format> {};
+
+}  // namespace
+
+TEST_P(RealMediaFormat, EveryModeWritesTheFileAsFfmpegDecodesIt)
+{
+    const media_format& f = GetParam();
+    std::string media = make_media(std::string(f.name) + extension_of(f), test_picture(f.frames) + f.encode);
+    ASSERT_EQ(probe(media, "stream=pix_fmt,nb_read_frames"),
+              std::string(f.file_pix_fmt) + "," + std::to_string(f.frames) + "\n");
+    std::string script = video_script(media);
+
+    for (bool keep : {false, true}) {
+        const written_as& w = keep ? f.kept : f.by_default;
+        SCOPED_TRACE(keep ? "--depth=keep" : "default mode");
+        std::vector<std::string> args = {"video", script};
+        if (keep)
+            args.insert(args.begin(), "--depth=keep");
+        run_result r = run_tool(args, on_real_server());
+        ASSERT_EQ(r.status, 0) << r.err;
+
+        // The messages tell what happened: a conversion where there was one.
+        std::string expected_start =
+            w.conversion ? std::string("clipspout [info]: converting video to ") + w.conversion + ".\n" : "";
+        expected_start += "clipspout [info]: writing " + std::to_string(f.frames) + " frames of 25/1 fps, 72x40 YUV" +
+                          w.chroma_tag + " progressive video.\n";
+        EXPECT_EQ(r.err.substr(0, expected_start.size()), expected_start);
+        EXPECT_EQ(r.err.find("converting", expected_start.size()), std::string::npos) << r.err;
+
+        y4m_stream stream = parse_any_y4m(r.out);
+        ASSERT_TRUE(stream.well_formed) << stream.header;
+        EXPECT_EQ(stream.frames, f.frames);
+        EXPECT_EQ(stream.header.find(std::string(" C") + w.chroma_tag), stream.header.find(" C"));
+        std::string file = write_script("media/out.y4m", r.out);
+        EXPECT_EQ(probe(file, "stream=pix_fmt,nb_read_frames"),
+                  std::string(w.pix_fmt) + "," + std::to_string(f.frames) + "\n");
+
+        if (!w.conversion) {
+            EXPECT_TRUE(stream.planes == ffmpeg_frames(media, w.reference ? w.reference : w.pix_fmt))
+                << "the frames differ from ffmpeg's decode of the file";
+        } else {
+            // The frame server converted: x264 takes the stream whole.
+            int status = -1;
+            std::string log = shell("x264 --demuxer y4m --preset ultrafast -o /dev/null '" + file + "' 2>&1", &status);
+            EXPECT_EQ(status, 0) << log;
+            EXPECT_NE(log.find("encoded " + std::to_string(f.frames) + " frames"), std::string::npos) << log;
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, RealMediaFormat, testing::ValuesIn(media_formats),
+                         [](const testing::TestParamInfo<media_format>& info) { return std::string(info.param.name); });
+
+TEST_F(RealMedia, FullRangeAndAspectRatioReachTheDeepHeader)
+{
+    std::string full = make_media("full.mp4", test_picture(12) + "-pix_fmt yuvj420p -c:v libx264 -preset ultrafast");
+    std::string wide = make_media("wide.mkv", test_picture(12) + "-vf setsar=4/3 -pix_fmt yuv420p -c:v ffv1");
+    run_result r = run_tool({"--depth=keep", "video", video_script(full)}, on_real_server());
+    EXPECT_EQ(parse_any_y4m(r.out).header, "YUV4MPEG2 W72 H40 F25:1 Ip A1:1 C420 XCOLORRANGE=FULL");
+    r = run_tool({"--depth=keep", "video", video_script(wide)}, on_real_server());
+    EXPECT_EQ(parse_any_y4m(r.out).header.substr(0, 34), "YUV4MPEG2 W72 H40 F25:1 Ip A4:3 C4");
+    // Without --depth the header is the plain one.
+    r = run_tool({"video", video_script(wide)}, on_real_server());
+    EXPECT_EQ(parse_any_y4m(r.out).header, "YUV4MPEG2 W72 H40 F25:1 Ip A0:0 C420");
+}
+
+TEST_F(RealMedia, EveryAudioSampleAsFfmpegDecodesIt)
+{
+    struct {
+        const char* name;
+        const char* encode;
+        int channels;
+        const char* raw_format;  // ffmpeg's decode, as the plugin delivers it
+        int bits;
+    } cases[] = {
+        {"pcm16_2.wav", "-c:a pcm_s16le", 2, "s16le", 16},
+        {"pcm16_6.mkv", "-c:a pcm_s16le", 6, "s16le", 16},
+        // 24-bit PCM decodes to 32-bit words, the low byte zero.
+        {"pcm24_2.mkv", "-c:a pcm_s24le", 2, "s32le", 32},
+        {"pcm24_6.mkv", "-c:a pcm_s24le", 6, "s32le", 32},
+        {"flac16_2.flac", "-c:a flac -sample_fmt s16", 2, "s16le", 16},
+        {"flac16_6.flac", "-c:a flac -sample_fmt s16", 6, "s16le", 16},
+        {"flac24_2.flac", "-c:a flac -sample_fmt s32", 2, "s32le", 32},
+        {"flac24_6.flac", "-c:a flac -sample_fmt s32", 6, "s32le", 32},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string media = make_media(c.name, test_tones(c.channels, 1.3) + c.encode);
+        run_result r = run_tool({"audio", audio_script(media)}, on_real_server());
+        ASSERT_EQ(r.status, 0) << r.err;
+        std::string decoded = shell("ffmpeg -v error -i '" + media + "' -f " + c.raw_format + " -");
+        ASSERT_GT(decoded.size(), 48000u * c.channels);
+        ASSERT_GE(r.out.size(), 80u);
+        EXPECT_TRUE(r.out.compare(80, std::string::npos, decoded) == 0) << "the samples differ from ffmpeg's decode";
+        // The header describes them: channels, bits, every sample counted.
+        std::string wav = write_script("media/out.wav", r.out);
+        EXPECT_EQ(probe(wav, "stream=channels,bits_per_sample"),
+                  std::to_string(c.channels) + "," + std::to_string(c.bits) + "\n");
+        const uint32_t data_size = static_cast<unsigned char>(r.out[76]) | static_cast<unsigned char>(r.out[77]) << 8 |
+                                   static_cast<unsigned char>(r.out[78]) << 16 |
+                                   static_cast<uint32_t>(static_cast<unsigned char>(r.out[79])) << 24;
+        EXPECT_EQ(data_size, decoded.size());
+    }
+}
+
+TEST_F(RealMedia, RangesOfLongGopVideoJoinUpToTheWhole)
+{
+    // Keyframes every 24 frames, three B-frames: the cuts below fall on
+    // B- and P-frames, inside a GOP, where a decoder must reach back.
+    std::string media = make_media("film.mkv", test_picture(72, 96, 64) + test_tones(2, 72 / 25.0) +
+                                                   "-map 0:v -map 1:a -pix_fmt yuv420p -c:v libx264 -preset ultrafast "
+                                                   "-bf 3 -g 24 -c:a flac");
+    std::string script = write_script(
+        "media/film.avs", script_opening("AudioDub(FFVideoSource(\"" + media + "\", cachefile=\"" + media +
+                                         ".ffindex\"), FFAudioSource(\"" + media + "\", cachefile=\"" + media +
+                                         ".ffindex\"))"));
+    run_result whole = run_tool({"video", script}, on_real_server());
+    run_result whole_audio = run_tool({"audio", script}, on_real_server());
+    ASSERT_EQ(whole.status, 0) << whole.err;
+    ASSERT_EQ(whole_audio.status, 0) << whole_audio.err;
+    y4m_stream all = parse_any_y4m(whole.out);
+    ASSERT_EQ(all.frames, 72);
+    EXPECT_TRUE(all.planes == ffmpeg_frames(media, "yuv420p"));
+
+    std::string frames, samples;
+    const int cuts[][2] = {{0, 16}, {17, 30}, {31, 49}, {50, 71}};
+    // The cuts after the first fall inside GOPs, not on keyframes.
+    std::string keyframes = shell("ffprobe -v error -select_streams v -show_entries frame=key_frame -of csv=p=0 '" +
+                                  media + "' | grep -o '^[01]' | tr -d '\\n'");
+    ASSERT_EQ(keyframes.size(), 72u);
+    for (int n : {17, 31, 50})
+        EXPECT_EQ(keyframes[n], '0') << "frame " << n << " is a keyframe";
+    for (const auto& cut : cuts) {
+        std::vector<std::string> range = {"-s", std::to_string(cut[0]), "-e", std::to_string(cut[1])};
+        std::vector<std::string> video = range, audio = range;
+        video.push_back("video");
+        video.push_back(script);
+        audio.push_back("audio");
+        audio.push_back(script);
+        run_result part = run_tool(video, on_real_server());
+        ASSERT_EQ(part.status, 0) << part.err;
+        y4m_stream chunk = parse_any_y4m(part.out);
+        EXPECT_EQ(chunk.frames, cut[1] - cut[0] + 1);
+        frames += chunk.planes;
+        run_result sound = run_tool(audio, on_real_server());
+        ASSERT_EQ(sound.status, 0) << sound.err;
+        samples += sound.out.substr(80);
+    }
+    EXPECT_TRUE(frames == all.planes) << "the ranges' frames do not join up to the whole";
+    EXPECT_TRUE(samples == whole_audio.out.substr(80)) << "the ranges' samples do not join up to the whole";
+}
+
+TEST_F(RealMedia, InfoDescribesARealFile)
+{
+    std::string media = make_media("info.mkv", test_picture(50, 96, 64) + test_tones(6, 2.0) +
+                                                   "-map 0:v -map 1:a -pix_fmt yuv420p -c:v ffv1 -c:a flac -sample_fmt s16");
+    std::string script = write_script(
+        "media/info.avs", script_opening("AudioDub(FFVideoSource(\"" + media + "\", cachefile=\"" + media +
+                                         ".ffindex\"), FFAudioSource(\"" + media + "\", cachefile=\"" + media +
+                                         ".ffindex\"))"));
+    run_result r = run_tool({"info", script}, on_real_server());
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(lf_text(r.out), "v:width       96\nv:height      64\nv:fps         25/1\nv:frames      50\n"
+                              "v:duration    2\nv:interlaced  no\nv:pixel_type  a0000010\na:sample_rate 48000\n"
+                              "a:format      pcm\na:bit_depth   16\na:channels    6\na:samples     96000\n"
+                              "a:duration    2\n");
+}
+
+TEST_F(RealMedia, MissingOrUnreadableFileEndsWithThePluginsMessage)
+{
+    std::string junk = write_script("media/junk.mkv", std::string(4096, '\x5a'));
+    std::string missing = write_script("media/missing.mkv", "");
+    std::remove(missing.c_str());
+    for (const std::string& media : {missing, junk}) {
+        for (const char* mode : {"video", "audio", "info"}) {
+            SCOPED_TRACE(media + " " + mode);
+            std::string call = std::string(mode) == "audio" ? "FFAudioSource" : "FFVideoSource";
+            std::string script =
+                write_script("media/bad.avs", script_opening(call + "(\"" + media + "\", cachefile=\"" +
+                                                             write_script("media/bad.ffindex", "") + "\")"));
+            run_result r = run_tool({mode, script}, on_real_server());
+            EXPECT_EQ(r.status, 2);
+            EXPECT_EQ(r.out, "");
+            EXPECT_EQ(r.err, "clipspout [warn]: " + call + ": Can't open '" + media + "' (" + script +
+                                 ", line 2)\nclipspout [error]: avs files return value is not a clip.\n");
+        }
+    }
+}
