@@ -168,7 +168,7 @@ int main(int argc, char** argv)
     if ((line.start != FRAME_NOT_GIVEN || line.end != FRAME_NOT_GIVEN) && line.mode != MODE_X264BD)
         clip = apply_frame_range(clip, env, line.start, line.end);
     switch (line.mode) {
-    case MODE_AUDIO: write_audio(clip); break;
+    case MODE_AUDIO: write_audio(clip, line.audio); break;
     case MODE_VIDEO: clip = write_video(clip, env, line.depth); break;
     case MODE_INFO: print_info(clip); break;
     case MODE_X264BD: suggest_bluray_args(clip); break;

@@ -9,6 +9,7 @@
 
 #include "common/diag.h"
 #include "common/platform.h"
+#include "writers/channel_mask.h"
 
 static const char usage_lines[] =
     "clipspout for AviSynth 2.6.0 Alpha 2\n"
@@ -31,6 +32,17 @@ static const char options_section[] =
     "                     depth (keep; 32-bit float as 16) or the one given;\n"
     "                     without it every clip becomes 8-bit 4:4:4, 4:2:2,\n"
     "                     4:1:1, 4:2:0 or mono\n"
+    "   --rf64=never|auto|always\n"
+    "                     audio: the RF64 header, whose 64-bit sizes carry a\n"
+    "                     stream past 4 GiB (a film in 5.1 at 24 bits): auto\n"
+    "                     where the plain header's sizes would not fit;\n"
+    "                     never (the default) keeps the plain header\n"
+    "   --channel-mask=auto|NUMBER\n"
+    "                     audio: the speaker positions in the header (default\n"
+    "                     0, none): auto takes the frame server's own mask, or\n"
+    "                     the usual layout for the channel count (6: 5.1,\n"
+    "                     0x3F); a NUMBER (decimal or 0x hex) names one speaker\n"
+    "                     a channel\n"
     "   --help            this text\n"
     "   --version         the versions of clipspout and of the frame server\n"
     "   --                ends the options\n";
@@ -59,6 +71,31 @@ static int parse_depth(const char* value)
             return bits;
     diag_print(DIAG_ERROR, "bad value \"%s\" for --depth: use keep, 8, 10, 12, 14 or 16.\n", value);
     return DEPTH_DEFAULT;  // not reached
+}
+
+static rf64_use parse_rf64(const char* value)
+{
+    static const char* const names[] = {"never", "auto", "always"};
+    for (int use = RF64_NEVER; use <= RF64_ALWAYS; ++use)
+        if (strcmp(value, names[use]) == 0)
+            return static_cast<rf64_use>(use);
+    diag_print(DIAG_ERROR, "bad value \"%s\" for --rf64: use never, auto or always.\n", value);
+    return RF64_NEVER;  // not reached
+}
+
+static int64_t parse_channel_mask(const char* value)
+{
+    if (strcmp(value, "auto") == 0)
+        return CHANNEL_MASK_AUTO;
+    const bool hex = value[0] == '0' && (value[1] == 'x' || value[1] == 'X');
+    const char* digits = hex ? value + 2 : value;
+    char* end = nullptr;
+    unsigned long long mask = strtoull(digits, &end, hex ? 16 : 10);
+    if (!isxdigit(static_cast<unsigned char>(digits[0])) || *end != '\0' || mask > UINT32_MAX)
+        diag_print(DIAG_ERROR,
+                   "bad value \"%s\" for --channel-mask: use auto, or a speaker mask in decimal or 0x hex.\n",
+                   value);
+    return static_cast<int64_t>(mask);
 }
 
 static int parse_frame(const char* option, const char* value)
@@ -141,6 +178,14 @@ command_line parse_command_line(int argc, char** argv)
         size_t skip = 0;
         if (int at = option_value(argc, argv, &i, "--depth", nullptr, &skip)) {
             line.depth = parse_depth(argv[at] + skip);
+            continue;
+        }
+        if (int at = option_value(argc, argv, &i, "--rf64", nullptr, &skip)) {
+            line.audio.rf64 = parse_rf64(argv[at] + skip);
+            continue;
+        }
+        if (int at = option_value(argc, argv, &i, "--channel-mask", nullptr, &skip)) {
+            line.audio.channel_mask = parse_channel_mask(argv[at] + skip);
             continue;
         }
         if (int at = option_value(argc, argv, &i, "--start", "-s", &skip)) {

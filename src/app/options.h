@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "writers/audio_stream.h"
 #include "writers/video_stream.h"
 
 enum run_mode { MODE_AUDIO = 0, MODE_VIDEO = 1, MODE_INFO = 2, MODE_X264BD = 3, MODE_USAGE = 4 };
@@ -22,6 +23,7 @@ struct command_line {
     run_mode mode = MODE_USAGE;
     int script_index = 0;  // argv index of the script path
     int depth = DEPTH_DEFAULT;  // --depth (see video_stream.h)
+    audio_options audio;        // --rf64, --channel-mask (see audio_stream.h)
     int start = FRAME_NOT_GIVEN, end = FRAME_NOT_GIVEN;  // -s, -e: first and last frame, inclusive
     std::vector<script_argument> arguments;
     bool version = false;  // --version: print versions, run nothing

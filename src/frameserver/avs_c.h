@@ -150,4 +150,9 @@ struct AVS_Map;
 typedef const AVS_Map*(AVSC_CC* avs_get_frame_props_ro_func)(AVS_ScriptEnvironment*, const AVS_VideoFrame*);
 typedef int64_t(AVSC_CC* avs_prop_get_int_func)(AVS_ScriptEnvironment*, const AVS_Map*, const char* key, int index,
                                                 int* error);
+
+// The audio's speaker positions (AviSynth+ 3.7.3 and later), in
+// WAVEFORMATEXTENSIBLE's dwChannelMask bits; 0 where none is known.
+typedef bool(AVSC_CC* avs_is_channel_mask_known_func)(const AVS_VideoInfo*);
+typedef unsigned(AVSC_CC* avs_get_channel_mask_func)(const AVS_VideoInfo*);
 }

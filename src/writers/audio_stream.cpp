@@ -1,5 +1,6 @@
-// WAV: the 80-byte extensible header, then the interleaved samples exactly
-// as the frame server delivers them, one second at a time.
+// WAV: the 80-byte extensible header (or, with --rf64, the RF64 one), then
+// the interleaved samples exactly as the frame server delivers them, one
+// second at a time.
 
 #include "writers/audio_stream.h"
 
@@ -12,6 +13,8 @@
 #include "frameserver/avs_library.h"
 #include "frameserver/clip_traits.h"
 #include "writers/binary_stdout.h"
+#include "writers/channel_mask.h"
+#include "writers/rf64_header.h"
 #include "writers/wave_header.h"
 
 static uint64_t percent_of(uint64_t part, uint64_t whole)
@@ -23,12 +26,13 @@ static uint64_t percent_of(uint64_t part, uint64_t whole)
     return part <= UINT64_MAX / 100 ? part * 100 / whole : part / (whole / 100);
 }
 
-void write_audio(AVS_Clip* clip)
+void write_audio(AVS_Clip* clip, const audio_options& options)
 {
     const AVS_VideoInfo* vi = avs.avs_get_video_info(clip);
     const int rate = vi->audio_samples_per_second;
     if (rate == 0)
         diag_print(DIAG_ERROR, "clip has no audio.\n");
+    const uint32_t mask = resolve_channel_mask(options.channel_mask, *vi);
 
     begin_binary_stdout();
     diag_print(DIAG_INFO, "writing %" PRId64 " seconds of %d Hz, %d channel audio.\n", vi->num_audio_samples / rate,
@@ -36,9 +40,21 @@ void write_audio(AVS_Clip* clip)
 
     const int bytes = sample_bytes(vi->sample_type);
     const uint16_t format = vi->sample_type == AVS_SAMPLE_FLOAT ? WAVE_FORMAT_IEEE_FLOAT : WAVE_FORMAT_PCM;
-    wave_header header = build_wave_header(format, static_cast<uint16_t>(vi->nchannels), static_cast<uint32_t>(rate),
-                                           static_cast<uint32_t>(bytes), vi->num_audio_samples);
-    bool stream_ok = fwrite(header.bytes, sizeof header.bytes, 1, stdout) == 1 && flush_stdout();
+    const uint16_t channels = static_cast<uint16_t>(vi->nchannels);
+    // One write of known length: a pipe cannot seek back to mend a header.
+    bool stream_ok;
+    if (options.rf64 == RF64_ALWAYS ||
+        (options.rf64 == RF64_AUTO && !wave_sizes_fit(channels, static_cast<uint32_t>(bytes), vi->num_audio_samples))) {
+        if (options.rf64 == RF64_AUTO)
+            diag_print(DIAG_INFO, "audio size over 32bit limit (4GB): writing an RF64 header.\n");
+        rf64_header header = build_rf64_header(format, channels, static_cast<uint32_t>(rate),
+                                               static_cast<uint32_t>(bytes), vi->num_audio_samples, mask);
+        stream_ok = fwrite(header.bytes, sizeof header.bytes, 1, stdout) == 1 && flush_stdout();
+    } else {
+        wave_header header = build_wave_header(format, channels, static_cast<uint32_t>(rate),
+                                               static_cast<uint32_t>(bytes), vi->num_audio_samples, mask);
+        stream_ok = fwrite(header.bytes, sizeof header.bytes, 1, stdout) == 1 && flush_stdout();
+    }
 
     const size_t frame_size = static_cast<size_t>(bytes) * static_cast<size_t>(vi->nchannels > 0 ? vi->nchannels : 0);
     const uint64_t block = static_cast<uint64_t>(rate > 0 ? rate : 1);

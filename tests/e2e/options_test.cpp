@@ -31,6 +31,17 @@ TEST(Options, EachCommandLine)
         {{"--depth=", "video", script}, 2, "",
          "clipspout [error]: bad value \"\" for --depth: use keep, 8, 10, 12, 14 or 16.\n"},
         {{"--depth"}, 2, "", "clipspout [error]: option --depth needs a value.\n"},
+        {{"--rf64=sometimes", "audio", script}, 2, "",
+         "clipspout [error]: bad value \"sometimes\" for --rf64: use never, auto or always.\n"},
+        {{"--rf64"}, 2, "", "clipspout [error]: option --rf64 needs a value.\n"},
+        {{"--channel-mask=5.1", "audio", script}, 2, "",
+         "clipspout [error]: bad value \"5.1\" for --channel-mask: use auto, or a speaker mask in decimal or 0x "
+         "hex.\n"},
+        {{"--channel-mask=0x", "audio", script}, 2, "", "*"},
+        {{"--channel-mask=-3", "audio", script}, 2, "", "*"},
+        {{"--channel-mask=0x100000000", "audio", script}, 2, "", "*"},
+        {{"--channel-mask=0x3g", "audio", script}, 2, "", "*"},
+        {{"--channel-mask=0x3F", "--rf64=always", "info", script}, 0, "v:width       16", ""},  // audio only
         // After "--" an argument that starts with "-" is a positional one;
         // options come only before the mode.
         {{"--", "--depth=10", script}, 2, "", USAGE_TEXT},

@@ -337,6 +337,21 @@ TEST_F(RealMedia, EveryAudioSampleAsFfmpegDecodesIt)
                                    static_cast<unsigned char>(r.out[78]) << 16 |
                                    static_cast<uint32_t>(static_cast<unsigned char>(r.out[79])) << 24;
         EXPECT_EQ(data_size, decoded.size());
+
+        // A 5.1 track reaches flac whole with a speaker mask and RF64.
+        if (c.channels == 6 && c.bits == 16) {
+            run_result masked = run_tool({"--channel-mask=auto", "--rf64=always", "audio", audio_script(media)},
+                                         on_real_server());
+            ASSERT_EQ(masked.status, 0) << masked.err;
+            std::string rf64 = write_script("media/masked.wav", masked.out);
+            std::string flac = write_script("media/masked.flac", "");
+            int status = -1;
+            std::string log = shell("flac --silent -f -o '" + flac + "' - < '" + rf64 + "' 2>&1", &status);
+            EXPECT_EQ(status, 0) << log;
+            EXPECT_TRUE(shell("flac --silent -d -c --force-raw-format --endian=little --sign=signed '" + flac + "'") ==
+                        decoded)
+                << "flac decoded other samples";
+        }
     }
 }
 

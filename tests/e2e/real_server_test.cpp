@@ -566,3 +566,47 @@ TEST_F(RealServer, ParallelChunksJoinUpToTheWholeClip)
 {
     check_parallel_chunks(batch_clip, on_real_server());
 }
+
+TEST_F(RealServer, Rf64AndChannelMaskOptions)
+{
+    auto mask_of = [](const std::string& stream) {
+        return stream.size() < 80 ? 0xDEADu
+                                  : static_cast<unsigned char>(stream[40]) | static_cast<unsigned char>(stream[41]) << 8 |
+                                        static_cast<unsigned char>(stream[42]) << 16;
+    };
+    const std::string clip =
+        "BlankClip(length=50, fps=25, audio_rate=48000, channels=6, sample_type=\"24bit\").KillVideo()\n";
+    std::string script = write_script(
+        "rf64.avs", "Tone(length=2, frequency=440, samplerate=48000, channels=6).ConvertAudioTo24bit()\n");
+    run_result plain = run_tool({"audio", script}, on_real_server());
+    ASSERT_EQ(plain.status, 0) << plain.err;
+    EXPECT_EQ(mask_of(plain.out), 0u);
+    for (const char* rf64 : {"--rf64=never", "--rf64=auto"}) {
+        run_result r = run_tool({rf64, "audio", script}, on_real_server());
+        EXPECT_TRUE(r.out == plain.out) << rf64;
+        EXPECT_EQ(r.err, plain.err) << rf64;
+    }
+    run_result always = run_tool({"--rf64=always", "audio", script}, on_real_server());
+    ASSERT_EQ(always.status, 0) << always.err;
+    EXPECT_EQ(always.out.substr(0, 4), "RF64");
+    EXPECT_TRUE(always.out.substr(104) == plain.out.substr(80));
+    std::string file = write_script("rf64.wav", always.out);
+    EXPECT_TRUE(shell("ffmpeg -v error -i '" + file + "' -f s24le -") == plain.out.substr(80));
+
+    // The frame server's own mask, as a script sets it.
+    const struct {
+        const char* tail;
+        unsigned mask;
+    } masks[] = {{"", 0x3F}, {"SetChannelMask(true, $60F)\n", 0x60F}, {"SetChannelMask(\"5.1\")\n", 0x3F}};
+    for (const auto& m : masks) {
+        run_result r =
+            run_tool({"--channel-mask=auto", "audio", write_script("mask.avs", clip + m.tail)}, on_real_server());
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(mask_of(r.out), m.mask) << m.tail;
+    }
+    run_result seven = run_tool(
+        {"--channel-mask=auto", "audio",
+         write_script("mask7.avs", "BlankClip(length=5, fps=25, audio_rate=48000, channels=7).KillVideo()\n")},
+        on_real_server());
+    EXPECT_EQ(mask_of(seven.out), 0x70Fu);
+}

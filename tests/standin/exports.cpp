@@ -333,6 +333,20 @@ STANDIN_EXPORT const AVS_Map* AVSC_CC avs_get_frame_props_ro(AVS_ScriptEnvironme
     return reinterpret_cast<const AVS_Map*>(&held->clip->props);
 }
 
+// Channel masks, as AviSynth+ 3.7.3 keeps them: a "known" flag (image_type
+// bit 3) and WAVEFORMATEXTENSIBLE's speaker bits shifted up by 4.
+STANDIN_EXPORT bool AVSC_CC avs_is_channel_mask_known(const AVS_VideoInfo* vi)
+{
+    return vi->image_type & STANDIN_IT_HAS_CHANNEL_MASK;
+}
+
+STANDIN_EXPORT unsigned AVSC_CC avs_get_channel_mask(const AVS_VideoInfo* vi)
+{
+    if (!(vi->image_type & STANDIN_IT_HAS_CHANNEL_MASK))
+        return 0;
+    return static_cast<unsigned>(vi->image_type) >> 4 & STANDIN_SPEAKER_BITS;
+}
+
 STANDIN_EXPORT int64_t AVSC_CC avs_prop_get_int(AVS_ScriptEnvironment* env, const AVS_Map* map, const char* key,
                                                 int index, int* error)
 {

@@ -30,6 +30,7 @@ struct bound_args {
         return slots[i].type == AVS_TAG_INT ? static_cast<double>(slots[i].integer) : slots[i].floating;
     }
     std::string string(size_t i, const char* fallback) const { return given(i) ? slots[i].string : fallback; }
+    bool boolean(size_t i, bool fallback) const { return given(i) ? slots[i].boolean : fallback; }
 };
 
 typedef value (*filter_func)(const std::string& name, const clip_ref& clip, const bound_args& args);
@@ -274,6 +275,17 @@ value prop_set(const std::string&, const clip_ref& clip, const bound_args& args)
     return clip_value(std::move(data));
 }
 
+value set_channel_mask(const std::string&, const clip_ref& clip, const bound_args& args)
+{
+    clip_data data = copy_of(clip);
+    int& it = data.vi.image_type;
+    const bool known = args.boolean(0, false);
+    const unsigned mask = known ? static_cast<unsigned>(args.integer(1, 0)) & STANDIN_SPEAKER_BITS : 0;
+    it = static_cast<int>((static_cast<unsigned>(it) & 0xF) | mask << 4);
+    it = known ? it | STANDIN_IT_HAS_CHANNEL_MASK : it & ~STANDIN_IT_HAS_CHANNEL_MASK;
+    return clip_value(std::move(data));
+}
+
 value prop_delete(const std::string&, const clip_ref& clip, const bound_args& args)
 {
     clip_data data = copy_of(clip);
@@ -432,6 +444,7 @@ const std::vector<function_def>& functions()
         {"ConvertToYUV444", true, {}, convert_to_yuv444},
         {"propSet", true, {{"key", 's'}, {"value", 'i'}}, prop_set},
         {"propDelete", true, {{"key", 's'}}, prop_delete},
+        {"SetChannelMask", true, {{"known", 'b'}, {"mask", 'i'}}, set_channel_mask},
 #endif
         {"StandinFault", true, {{"frame", 'i'}, {"sample", 'i'}, {"convert", 's'}}, standin_fault},
     };

@@ -53,6 +53,12 @@ struct line_parser {
                 ++pos;
             }
             current = {is_float ? TK_FLOAT : TK_INT, line.substr(start, pos - start)};
+        } else if (c == '$' && pos + 1 < line.size() && isxdigit(static_cast<unsigned char>(line[pos + 1]))) {
+            // $60F: a hexadecimal integer, kept as its decimal text.
+            ++pos;
+            while (pos < line.size() && isxdigit(static_cast<unsigned char>(line[pos])))
+                ++pos;
+            current = {TK_INT, std::to_string(strtoll(line.substr(start + 1, pos - start - 1).c_str(), nullptr, 16))};
         } else if (c == '"') {
             size_t end = line.find('"', pos + 1);
             if (end == std::string::npos)

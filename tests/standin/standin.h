@@ -76,6 +76,10 @@ value call_function(const std::string& name, std::vector<argument> args, const v
 // utf8 the path is UTF-8 rather than the ANSI code page (on Windows).
 value import_script_file(const std::string& path, bool utf8);
 
+// image_type's channel-mask bits, as AviSynth+ has them.
+constexpr int STANDIN_IT_HAS_CHANNEL_MASK = 1 << 3;
+constexpr unsigned STANDIN_SPEAKER_BITS = 0x3FFFF;
+
 // A pixel format the stand-in can serve.
 struct format_def {
     const char* name;
