@@ -30,6 +30,10 @@ CASES = {
                                      3840 * 2160 * 6 + 6, 150, "frames"),
     "audio 48 kHz 8 ch 32-bit": ("audio", 'BlankClip(length={n}, fps=1, audio_rate=48000, channels=8, '
                                  'sample_type="32bit").KillVideo(){silence}', 80, 48000 * 8 * 4, 3600, "seconds"),
+    # 90 minutes of 5.1 at 24 bits: past 4 GiB, so the RF64 header.
+    "audio RF64 5.1 24-bit film": ("--rf64=auto --channel-mask=auto audio", 'BlankClip(length={n}, fps=1, '
+                                   'audio_rate=48000, channels=6, sample_type="24bit").KillVideo(){silence}', 104,
+                                   48000 * 6 * 3, 5400, "seconds"),
 }
 
 # The real BlankClip's audio is zeros; the stand-in is told to give zeros too
