@@ -5,6 +5,7 @@
 #include <cstring>
 #include <exception>
 
+#include "app/field_order_check.h"
 #include "app/options.h"
 #include "common/diag.h"
 #include "common/platform.h"
@@ -167,6 +168,12 @@ int main(int argc, char** argv)
     // The Blu-ray arguments are about the whole clip.
     if ((line.start != FRAME_NOT_GIVEN || line.end != FRAME_NOT_GIVEN) && line.mode != MODE_X264BD)
         clip = apply_frame_range(clip, env, line.start, line.end);
+    // Where the source describes its field order only on its frames, the
+    // modes that read the clip's flags say so first. --depth follows the
+    // frame (see write_video); audio has no fields.
+    if (line.mode != MODE_AUDIO && !(line.mode == MODE_VIDEO && line.depth != DEPTH_DEFAULT))
+        warn_of_field_order_mismatch(read_first_frame_properties(clip, env, *avs.avs_get_video_info(clip)),
+                                     *avs.avs_get_video_info(clip), line.mode);
     switch (line.mode) {
     case MODE_AUDIO: write_audio(clip, line.audio); break;
     case MODE_VIDEO: clip = write_video(clip, env, line.depth); break;

@@ -18,6 +18,7 @@
 #include "frameserver/avs_library.h"
 #include "frameserver/avs_values.h"
 #include "frameserver/clip_traits.h"
+#include "frameserver/frame_properties.h"
 #include "writers/binary_stdout.h"
 
 namespace {
@@ -152,38 +153,6 @@ const AVS_VideoInfo* prepare_deep_video(AVS_Clip** clip, AVS_ScriptEnvironment* 
     return vi;
 }
 
-// The header's aspect ratio and colour range, from frame 0's properties
-// where the frame server has them (AviSynth+, interface version 8).
-struct stream_properties {
-    int64_t sar_num = 0, sar_den = 0;
-    const char* colour_range = nullptr;  // "LIMITED" or "FULL"
-};
-
-stream_properties read_stream_properties(AVS_Clip* clip, AVS_ScriptEnvironment* env, const AVS_VideoInfo& vi)
-{
-    stream_properties properties;
-    if (!avs.avs_get_frame_props_ro || !avs.avs_prop_get_int || vi.num_frames <= 0)
-        return properties;
-    AVS_VideoFrame* frame = avs.avs_get_frame(clip, 0);
-    if (!frame)
-        return properties;  // the frame loop reports it
-    if (const AVS_Map* map = avs.avs_get_frame_props_ro(env, frame)) {
-        int num_error = 0, den_error = 0, range_error = 0;
-        int64_t num = avs.avs_prop_get_int(env, map, "_SARNum", 0, &num_error);
-        int64_t den = avs.avs_prop_get_int(env, map, "_SARDen", 0, &den_error);
-        if (!num_error && !den_error && num > 0 && den > 0 && num <= INT32_MAX && den <= INT32_MAX) {
-            properties.sar_num = num;
-            properties.sar_den = den;
-        }
-        // 0 is full range, 1 limited.
-        int64_t range = avs.avs_prop_get_int(env, map, "_ColorRange", 0, &range_error);
-        if (!range_error && (range == 0 || range == 1))
-            properties.colour_range = range == 0 ? "FULL" : "LIMITED";
-    }
-    avs.avs_release_video_frame(frame);
-    return properties;
-}
-
 struct plane_view {
     const unsigned char* start;
     int pitch;
@@ -256,7 +225,7 @@ AVS_Clip* write_video(AVS_Clip* clip, AVS_ScriptEnvironment* env, int depth)
         diag_print(DIAG_ERROR, "clip has no video.\n");
 
     frame_layout layout;
-    stream_properties properties;
+    frame_properties properties;
     if (depth == DEPTH_DEFAULT) {
         const conversion& row = conversion_for(vi->pixel_type);
         if (row.filter) {
@@ -269,19 +238,25 @@ AVS_Clip* write_video(AVS_Clip* clip, AVS_ScriptEnvironment* env, int depth)
         layout = row.layout;
     } else {
         vi = prepare_deep_video(&clip, env, depth, &layout);
-        properties = read_stream_properties(clip, env, *vi);
+        // What frame 0 says of itself: aspect ratio, colour range and field
+        // order, as the source knew them.
+        properties = read_first_frame_properties(clip, env, *vi);
     }
 
     begin_binary_stdout();
     static const char* const field_words[] = {"progressive", "tff", "bff"};
     static const char* const field_letters[] = {"p", "t", "b"};
-    field_order order = clip_field_order(*vi);
+    const field_order order = properties.field_based != PROPERTY_ABSENT
+                                  ? field_order_of_property(properties.field_based)
+                                  : clip_field_order(*vi);
     diag_print(DIAG_INFO, "writing %d frames of %u/%u fps, %dx%d YUV%s %s video.\n", vi->num_frames,
                vi->fps_numerator, vi->fps_denominator, vi->width, vi->height, layout.chroma_tag, field_words[order]);
-    fprintf(stdout, "YUV4MPEG2 W%d H%d F%u:%u I%s A%d:%d C%s%s%s\n", vi->width, vi->height, vi->fps_numerator,
+    const char* colour_range = properties.colour_range == 0   ? " XCOLORRANGE=FULL"
+                               : properties.colour_range == 1 ? " XCOLORRANGE=LIMITED"
+                                                              : "";
+    fprintf(stdout, "YUV4MPEG2 W%d H%d F%u:%u I%s A%d:%d C%s%s\n", vi->width, vi->height, vi->fps_numerator,
             vi->fps_denominator, field_letters[order], static_cast<int>(properties.sar_num),
-            static_cast<int>(properties.sar_den), layout.chroma_tag, properties.colour_range ? " XCOLORRANGE=" : "",
-            properties.colour_range ? properties.colour_range : "");
+            static_cast<int>(properties.sar_den), layout.chroma_tag, colour_range);
     bool stream_ok = flush_stdout();
 
     const int64_t frame_bytes = layout_frame_bytes(layout, *vi);

@@ -439,3 +439,77 @@ TEST_F(RealMedia, MissingOrUnreadableFileEndsWithThePluginsMessage)
         }
     }
 }
+
+TEST_F(RealMedia, InterlacedSourcesKeepTheirFieldOrder)
+{
+    const struct {
+        const char* name;
+        const char* encode;
+        const char* letter;        // --depth's header
+        const char* ffmpeg_order;  // ffprobe's reading of the file and of that stream
+        const char* reading;       // the warning's words for frame 0, or null
+        int property;
+        const char* fix;
+    } cases[] = {
+        {"tff", "-vf setfield=tff -flags +ildct+ilme -x264-params tff=1", "t", "tt", "interlaced, top field first", 2,
+         "AssumeFieldBased().AssumeTFF()"},
+        {"bff", "-vf setfield=bff -flags +ildct+ilme -x264-params bff=1", "b", "bb", "interlaced, bottom field first", 1,
+         "AssumeFieldBased().AssumeBFF()"},
+        {"progressive", "", "p", "progressive", nullptr, 0, nullptr},
+    };
+    const std::string film_line = "--pulldown 32 --fake-interlaced";
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string media = make_media(std::string("480i_") + c.name + ".mp4",
+                                       "-f lavfi -i testsrc2=size=720x480:rate=30000/1001:duration=0.4 -pix_fmt "
+                                       "yuv420p -c:v libx264 -preset ultrafast " +
+                                           std::string(c.encode));
+        ASSERT_EQ(probe(media, "stream=field_order"), std::string(c.ffmpeg_order) + "\n");
+        std::string script = video_script(media);
+        const std::string frames = ffmpeg_frames(media, "yuv420p");
+
+        // --depth: the frame's own field order, which ffmpeg reads back.
+        run_result deep = run_tool({"--depth=keep", "video", script}, on_real_server());
+        ASSERT_EQ(deep.status, 0) << deep.err;
+        y4m_stream stream = parse_any_y4m(deep.out);
+        EXPECT_EQ(stream.header, std::string("YUV4MPEG2 W720 H480 F30000:1001 I") + c.letter + " A1:1 C420");
+        EXPECT_TRUE(stream.planes == frames);
+        EXPECT_EQ(deep.err.find("warn"), std::string::npos) << deep.err;
+        std::string file = write_script("media/field.y4m", deep.out);
+        EXPECT_EQ(probe(file, "stream=field_order"), std::string(c.ffmpeg_order) + "\n");
+
+        // The other modes follow the clip's flags, as they always did, and
+        // say first where frame 0 tells otherwise.
+        for (const char* mode : {"video", "info", "x264bd"}) {
+            SCOPED_TRACE(mode);
+            run_result r = run_tool({mode, script}, on_real_server());
+            EXPECT_EQ(r.status, 0) << r.err;
+            std::string warning;
+            if (c.reading)
+                warning = "clipspout [warn]: frame 0 is " + std::string(c.reading) + " (_FieldBased " +
+                          std::to_string(c.property) + "), but the clip's flags say progressive, and " +
+                          (std::string(mode) == "video" ? "the stream" : mode) + " follows the flags: " +
+                          (std::string(mode) == "video" ? "--depth writes the frame's field order, or " : "") +
+                          c.fix + " in the script makes them agree.\n";
+            EXPECT_EQ(r.err.substr(0, warning.size()), warning);
+            EXPECT_EQ(r.err.find("warn", warning.size()), std::string::npos) << r.err;
+            if (std::string(mode) == "video") {
+                y4m_stream plain = parse_any_y4m(r.out);
+                EXPECT_EQ(plain.header, "YUV4MPEG2 W720 H480 F30000:1001 Ip A0:0 C420");
+                EXPECT_TRUE(plain.planes == frames);
+            } else if (std::string(mode) == "info") {
+                EXPECT_NE(r.out.find("v:interlaced  no\n"), std::string::npos) << r.out;
+            } else {
+                EXPECT_NE(r.out.find(film_line), std::string::npos) << r.out;
+            }
+        }
+
+        // The README's remedy: the script says what the frames say.
+        if (c.fix) {
+            run_result fixed = run_tool({"x264bd", video_script(media, std::string(c.fix) + "\n")}, on_real_server());
+            EXPECT_EQ(fixed.status, 0);
+            EXPECT_EQ(fixed.err, "");
+            EXPECT_NE(fixed.out.find(std::string("--ref 6 --") + c.name + " --aud"), std::string::npos) << fixed.out;
+        }
+    }
+}

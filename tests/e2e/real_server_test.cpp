@@ -11,6 +11,7 @@
 #include <cstdio>
 
 #include "batch_cases.h"
+#include "field_order_cases.h"
 #include "harness.h"
 
 namespace {
@@ -609,4 +610,9 @@ TEST_F(RealServer, Rf64AndChannelMaskOptions)
          write_script("mask7.avs", "BlankClip(length=5, fps=25, audio_rate=48000, channels=7).KillVideo()\n")},
         on_real_server());
     EXPECT_EQ(mask_of(seven.out), 0x70Fu);
+}
+
+TEST_F(RealServer, FieldOrderPropertyAgainstTheClipsFlags)
+{
+    check_field_order_properties(on_real_server());
 }

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "field_order_cases.h"
 #include "harness.h"
 
 namespace {
@@ -370,4 +371,25 @@ TEST(Video, DeepColourOnAFrameServerThatKnowsOnly8Bits)
     EXPECT_EQ(deeper.err, "clipspout [info]: converting video to 10 bits.\n"
                           "clipspout [warn]: Script error: There is no function named 'ConvertBits'.\n"
                           "clipspout [error]: cannot convert video to 10 bits.\n");
+}
+
+TEST(Video, FieldOrderPropertyAgainstTheClipsFlags)
+{
+    check_field_order_properties(run_options());
+}
+
+TEST(Video, NoFieldOrderWarningWithoutPropertyFunctions)
+{
+    // AviSynth 2.6 has no frame properties: every mode reads the flags alone.
+    run_options classic;
+    classic.frameserver = "standin-classic";
+    std::string script = write_script("classic-field.avs", "BlankClip(length=2, width=720, height=576, "
+                                                           "pixel_type=\"YV12\", fps=25).AssumeFieldBased()\n");
+    for (const char* mode : {"info", "x264bd"}) {
+        run_result r = run_tool({mode, script}, classic);
+        EXPECT_EQ(r.status, 0) << mode;
+        EXPECT_EQ(r.err, "") << mode;
+    }
+    run_result deep = run_tool({"--depth=keep", "video", script}, classic);
+    EXPECT_EQ(deep.out.substr(0, 30), "YUV4MPEG2 W720 H576 F25:1 It A");
 }
