@@ -13,7 +13,7 @@ cd "$(dirname "$0")/.."
 
 . scripts/ensure-packages.sh
 . scripts/real-frameserver.sh
-ensure_packages g++ binutils cmake ninja-build xz-utils libgtest-dev ffmpeg x264 sox flac wavpack parallel \
+ensure_packages g++ binutils cmake ninja-build xz-utils libgtest-dev ffmpeg x264 sox flac wavpack mkvtoolnix parallel \
   autoconf automake libtool pkg-config make libavformat-dev libavcodec-dev libswscale-dev libavutil-dev \
   libswresample-dev zlib1g-dev
 

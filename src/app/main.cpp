@@ -1,6 +1,7 @@
 // clipspout [OPTIONS] MODE SCRIPT: has the frame server evaluate SCRIPT into
 // a clip and hands the clip to one mode.
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -106,6 +107,21 @@ static AVS_Clip* apply_frame_range(AVS_Clip* clip, AVS_ScriptEnvironment* env, i
     return take_filtered_clip(invoke_filter(clip, env, "Trim", trim, 3), env, failure);
 }
 
+// --depth, and the timecodes file, created before the stream starts.
+static video_options video_options_for(const command_line& line, char** argv)
+{
+    video_options options;
+    options.depth = line.depth;
+    if (line.timecodes_index) {
+        options.timecodes_path = argv[line.timecodes_index] + line.timecodes_skip;
+        options.timecodes = create_output_file(argv, line.timecodes_index, line.timecodes_skip);
+        if (!options.timecodes)
+            diag_print(DIAG_ERROR, "cannot create the timecodes file \"%s\": %s.\n", options.timecodes_path.c_str(),
+                       strerror(errno));
+    }
+    return options;
+}
+
 // The frame server is C++ inside. An exception that escapes its C interface
 // would otherwise end the process with an abort and a core dump; it is a
 // failure like any other.
@@ -176,7 +192,7 @@ int main(int argc, char** argv)
                                      *avs.avs_get_video_info(clip), line.mode);
     switch (line.mode) {
     case MODE_AUDIO: write_audio(clip, line.audio); break;
-    case MODE_VIDEO: clip = write_video(clip, env, line.depth); break;
+    case MODE_VIDEO: clip = write_video(clip, env, video_options_for(line, argv)); break;
     case MODE_INFO: print_info(clip); break;
     case MODE_X264BD: suggest_bluray_args(clip); break;
     case MODE_USAGE: break;

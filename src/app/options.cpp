@@ -32,6 +32,11 @@ static const char options_section[] =
     "                     depth (keep; 32-bit float as 16) or the one given;\n"
     "                     without it every clip becomes 8-bit 4:4:4, 4:2:2,\n"
     "                     4:1:1, 4:2:0 or mono\n"
+    "   --timecodes FILE, --timecodes=FILE\n"
+    "                     video: writes each frame's start time (timestamp\n"
+    "                     format v2) to FILE, from its own duration where the\n"
+    "                     source gives one (variable frame rate), for\n"
+    "                     mkvmerge --timestamps 0:FILE\n"
     "   --rf64=never|auto|always\n"
     "                     audio: the RF64 header, whose 64-bit sizes carry a\n"
     "                     stream past 4 GiB (a film in 5.1 at 24 bits): auto\n"
@@ -178,6 +183,13 @@ command_line parse_command_line(int argc, char** argv)
         size_t skip = 0;
         if (int at = option_value(argc, argv, &i, "--depth", nullptr, &skip)) {
             line.depth = parse_depth(argv[at] + skip);
+            continue;
+        }
+        if (int at = option_value(argc, argv, &i, "--timecodes", nullptr, &skip)) {
+            if (argv[at][skip] == '\0')
+                diag_print(DIAG_ERROR, "option --timecodes needs a file name.\n");
+            line.timecodes_index = at;
+            line.timecodes_skip = skip;
             continue;
         }
         if (int at = option_value(argc, argv, &i, "--rf64", nullptr, &skip)) {

@@ -24,6 +24,8 @@ struct command_line {
     int script_index = 0;  // argv index of the script path
     int depth = DEPTH_DEFAULT;  // --depth (see video_stream.h)
     audio_options audio;        // --rf64, --channel-mask (see audio_stream.h)
+    int timecodes_index = 0;    // --timecodes: argv index of the file name, 0 if not given,
+    size_t timecodes_skip = 0;  // and where in that argument it starts
     int start = FRAME_NOT_GIVEN, end = FRAME_NOT_GIVEN;  // -s, -e: first and last frame, inclusive
     std::vector<script_argument> arguments;
     bool version = false;  // --version: print versions, run nothing

@@ -140,6 +140,14 @@ std::string read_argument_text(char** argv, int index, size_t skip)
     return text;
 }
 
+FILE* create_output_file(char** argv, int index, size_t skip)
+{
+    const std::wstring wide = wide_argument(index);
+    if (wide.size() < skip)
+        return fopen(argv[index] + skip, "wb");
+    return _wfopen(wide.c_str() + skip, L"wb");
+}
+
 script_path read_script_path(char** argv, int index)
 {
     script_path path;
@@ -244,6 +252,11 @@ void* library_symbol(void* library, const char* name)
 std::string read_argument_text(char** argv, int index, size_t skip)
 {
     return argv[index] + skip;
+}
+
+FILE* create_output_file(char** argv, int index, size_t skip)
+{
+    return fopen(argv[index] + skip, "wb");
 }
 
 script_path read_script_path(char** argv, int index)

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdio>
 #include <string>
 
 // Standard output in untranslated mode: no "\n" to "\r\n" on Windows.
@@ -53,3 +54,8 @@ script_path read_script_path(char** argv, int index);
 // on Windows in the ANSI code page where that holds it exactly, else in
 // UTF-8 from the wide command line; elsewhere its bytes.
 std::string read_argument_text(char** argv, int index, size_t skip);
+
+// Creates (or empties) the file that argument index names from its
+// character skip on, for binary writing; on Windows by its wide name, so
+// that any path works. Null on failure, with errno set.
+FILE* create_output_file(char** argv, int index, size_t skip);

@@ -9,6 +9,7 @@
 #include "writers/video_stream.h"
 
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,7 @@
 #include "frameserver/clip_traits.h"
 #include "frameserver/frame_properties.h"
 #include "writers/binary_stdout.h"
+#include "writers/timecodes.h"
 
 namespace {
 
@@ -209,6 +211,16 @@ bool frame_covers_clip(const AVS_VideoFrame* frame, const frame_layout& layout, 
                                   frame->heightUV >= vi.height >> layout.shift_h);
 }
 
+// YUV4MPEG2's names for where 8-bit 4:2:0 chroma sits (_ChromaLocation 0
+// left, 1 center, 2 top left); ffmpeg reads no such name for deeper 4:2:0.
+const char* chroma_siting_suffix(const frame_layout& layout, int chroma_location)
+{
+    static const char* const suffixes[] = {"mpeg2", "jpeg", "paldv"};
+    if (strcmp(layout.chroma_tag, "420") != 0 || chroma_location < 0 || chroma_location > 2)
+        return "";
+    return suffixes[chroma_location];
+}
+
 }  // namespace
 
 AVS_Clip* convert_clip(AVS_Clip* clip, AVS_ScriptEnvironment* env, const char* filter, const char* target_name,
@@ -218,8 +230,9 @@ AVS_Clip* convert_clip(AVS_Clip* clip, AVS_ScriptEnvironment* env, const char* f
     return take_filtered_clip(invoke_filter(clip, env, filter, argument, argument ? 1 : 0), env, failure.c_str());
 }
 
-AVS_Clip* write_video(AVS_Clip* clip, AVS_ScriptEnvironment* env, int depth)
+AVS_Clip* write_video(AVS_Clip* clip, AVS_ScriptEnvironment* env, const video_options& options)
 {
+    const int depth = options.depth;
     const AVS_VideoInfo* vi = avs.avs_get_video_info(clip);
     if (vi->width == 0)
         diag_print(DIAG_ERROR, "clip has no video.\n");
@@ -254,10 +267,14 @@ AVS_Clip* write_video(AVS_Clip* clip, AVS_ScriptEnvironment* env, int depth)
     const char* colour_range = properties.colour_range == 0   ? " XCOLORRANGE=FULL"
                                : properties.colour_range == 1 ? " XCOLORRANGE=LIMITED"
                                                               : "";
-    fprintf(stdout, "YUV4MPEG2 W%d H%d F%u:%u I%s A%d:%d C%s%s\n", vi->width, vi->height, vi->fps_numerator,
+    fprintf(stdout, "YUV4MPEG2 W%d H%d F%u:%u I%s A%d:%d C%s%s%s\n", vi->width, vi->height, vi->fps_numerator,
             vi->fps_denominator, field_letters[order], static_cast<int>(properties.sar_num),
-            static_cast<int>(properties.sar_den), layout.chroma_tag, colour_range);
+            static_cast<int>(properties.sar_den), layout.chroma_tag,
+            chroma_siting_suffix(layout, properties.chroma_location), colour_range);
     bool stream_ok = flush_stdout();
+    timecodes_file timecodes;
+    if (options.timecodes)
+        timecodes_begin(timecodes, options.timecodes, options.timecodes_path);
 
     const int64_t frame_bytes = layout_frame_bytes(layout, *vi);
     std::vector<out_chunk> chunks;
@@ -278,6 +295,12 @@ AVS_Clip* write_video(AVS_Clip* clip, AVS_ScriptEnvironment* env, int depth)
         }
         // A frame counts only once all of it has reached the output.
         stream_ok = write_frame(frame, layout, *vi, chunks) == frame_bytes;
+        if (stream_ok && timecodes.file) {
+            // Its own duration where the source knows it, else the clip's rate.
+            int64_t num = vi->fps_denominator, den = vi->fps_numerator;
+            read_frame_duration(env, frame, &num, &den);
+            timecodes_add_frame(timecodes, num, den);
+        }
         avs.avs_release_video_frame(frame);
         if (!stream_ok)
             break;
@@ -287,8 +310,12 @@ AVS_Clip* write_video(AVS_Clip* clip, AVS_ScriptEnvironment* env, int depth)
     flush_stdout();
     progress_end(progress);
 
+    const bool timecodes_ok = timecodes_end(timecodes);
+
     int percent = vi->num_frames > 0 ? static_cast<int>(static_cast<int64_t>(written) * 100 / vi->num_frames) : 100;
     diag_print(DIAG_SUMMARY, "finished, wrote %d frames [%d%%].\n", written, percent);
+    if (!timecodes_ok)
+        diag_print(DIAG_ERROR, "cannot write the timecodes to \"%s\".\n", options.timecodes_path.c_str());
     if (!stream_ok || written != vi->num_frames)
         diag_print(DIAG_ERROR, "only wrote %d of %d frames.\n", written, vi->num_frames);
     return clip;

@@ -1,5 +1,8 @@
 #pragma once
 
+#include <cstdio>
+#include <string>
+
 #include "frameserver/avs_c.h"
 
 // The depth a video stream is written at: DEPTH_DEFAULT brings every clip
@@ -8,10 +11,16 @@
 constexpr int DEPTH_DEFAULT = 0;
 constexpr int DEPTH_KEEP = -1;
 
+struct video_options {
+    int depth = DEPTH_DEFAULT;
+    FILE* timecodes = nullptr;  // --timecodes: created by the caller, closed here
+    std::string timecodes_path;
+};
+
 // Writes the clip's video as a YUV4MPEG2 stream to standard output. Returns
 // the clip that is current afterwards: a converted clip replaces the one
 // given, which is then already released.
-AVS_Clip* write_video(AVS_Clip* clip, AVS_ScriptEnvironment* env, int depth);
+AVS_Clip* write_video(AVS_Clip* clip, AVS_ScriptEnvironment* env, const video_options& options);
 
 // Applies a conversion filter to the clip, with one more argument if given.
 // Takes over clip (releases it) and returns the new clip; a result that is

@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <ostream>
@@ -293,7 +294,8 @@ TEST_F(RealMedia, FullRangeAndAspectRatioReachTheDeepHeader)
     std::string full = make_media("full.mp4", test_picture(12) + "-pix_fmt yuvj420p -c:v libx264 -preset ultrafast");
     std::string wide = make_media("wide.mkv", test_picture(12) + "-vf setsar=4/3 -pix_fmt yuv420p -c:v ffv1");
     run_result r = run_tool({"--depth=keep", "video", video_script(full)}, on_real_server());
-    EXPECT_EQ(parse_any_y4m(r.out).header, "YUV4MPEG2 W72 H40 F25:1 Ip A1:1 C420 XCOLORRANGE=FULL");
+    // H.264 from x264 says its chroma sits left, as MPEG-2 has it.
+    EXPECT_EQ(parse_any_y4m(r.out).header, "YUV4MPEG2 W72 H40 F25:1 Ip A1:1 C420mpeg2 XCOLORRANGE=FULL");
     r = run_tool({"--depth=keep", "video", video_script(wide)}, on_real_server());
     EXPECT_EQ(parse_any_y4m(r.out).header.substr(0, 34), "YUV4MPEG2 W72 H40 F25:1 Ip A4:3 C4");
     // Without --depth the header is the plain one.
@@ -472,7 +474,7 @@ TEST_F(RealMedia, InterlacedSourcesKeepTheirFieldOrder)
         run_result deep = run_tool({"--depth=keep", "video", script}, on_real_server());
         ASSERT_EQ(deep.status, 0) << deep.err;
         y4m_stream stream = parse_any_y4m(deep.out);
-        EXPECT_EQ(stream.header, std::string("YUV4MPEG2 W720 H480 F30000:1001 I") + c.letter + " A1:1 C420");
+        EXPECT_EQ(stream.header, std::string("YUV4MPEG2 W720 H480 F30000:1001 I") + c.letter + " A1:1 C420mpeg2");
         EXPECT_TRUE(stream.planes == frames);
         EXPECT_EQ(deep.err.find("warn"), std::string::npos) << deep.err;
         std::string file = write_script("media/field.y4m", deep.out);
@@ -511,5 +513,85 @@ TEST_F(RealMedia, InterlacedSourcesKeepTheirFieldOrder)
             EXPECT_EQ(fixed.err, "");
             EXPECT_NE(fixed.out.find(std::string("--ref 6 --") + c.name + " --aud"), std::string::npos) << fixed.out;
         }
+    }
+}
+
+TEST_F(RealMedia, VariableFrameRateKeepsItsTimingThroughTimecodes)
+{
+    // Frames of 33, 50 and 17 ms, over and over: the clip's rate is only an
+    // average.
+    std::string media = make_media("vfr.mkv", test_picture(60) +
+                                                  "-vf \"settb=1/1000,setpts='floor(N/3)*100+if(eq(mod(N,3),1),33,"
+                                                  "if(eq(mod(N,3),2),83,0))'\" -fps_mode passthrough "
+                                                  "-enc_time_base 1/1000 -c:v ffv1");
+    auto source_times = [](const std::string& file, long long from_ms) {
+        std::string times;
+        for (const std::string& t : {shell("ffprobe -v error -select_streams v -show_entries frame=pts "
+                                           "-of csv=p=0 '" + file + "' | grep -o '^[0-9]*'")}) {
+            size_t at = 0;
+            for (size_t end; (end = t.find('\n', at)) != std::string::npos; at = end + 1)
+                times += std::to_string(std::stoll(t.substr(at, end - at)) - from_ms) + ".000000\n";
+        }
+        return times;
+    };
+    const std::string expected = source_times(media, 0);
+    ASSERT_EQ(std::count(expected.begin(), expected.end(), '\n'), 60);
+    ASSERT_NE(expected.find("\n33.000000\n83.000000\n100.000000\n"), std::string::npos) << expected;
+
+    std::string script = video_script(media);
+    std::string tc = write_script("media/vfr.tc", "");
+    run_result r = run_tool({"--timecodes", tc, "video", script}, on_real_server());
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(read_file(tc), "# timestamp format v2\n" + expected);
+    EXPECT_TRUE(parse_any_y4m(r.out).planes == ffmpeg_frames(media, "yuv420p"));
+
+    // A range starts at 0: frames 4 to 9 start 133 ms into the file.
+    run_result part = run_tool({"-s", "4", "-e", "9", "--timecodes", tc, "video", script}, on_real_server());
+    ASSERT_EQ(part.status, 0) << part.err;
+    EXPECT_EQ(read_file(tc), "# timestamp format v2\n0.000000\n50.000000\n67.000000\n100.000000\n150.000000\n"
+                             "167.000000\n");
+
+    // The README's recipe: encode from the pipe, then mux with the
+    // timecodes; the film gets its own timing back.
+    if (shell("command -v mkvmerge").empty())
+        GTEST_SKIP() << "no mkvmerge (Debian's mkvtoolnix)";
+    std::string encoded = write_script("media/vfr.264", "");
+    std::string muxed = write_script("media/vfr-muxed.mkv", "");
+    int status = -1;
+    std::string log = shell(tool_command(on_real_server()) + " --timecodes '" + tc + "' video '" + script +
+                                "' 2>/dev/null | x264 --quiet --demuxer y4m --preset ultrafast -o '" + encoded +
+                                "' - 2>&1 && mkvmerge -q -o '" + muxed + "' --timestamps 0:'" + tc + "' '" +
+                                encoded + "' 2>&1",
+                            &status);
+    EXPECT_EQ(status, 0) << log;
+    EXPECT_EQ(source_times(muxed, 0), expected);
+}
+
+TEST_F(RealMedia, ChromaSitingReachesTheDeepHeader)
+{
+    const struct {
+        const char* location;
+        const char* pix_fmt;
+        const char* tag;
+    } cases[] = {{"left", "yuv420p", "C420mpeg2"},
+                 {"center", "yuv420p", "C420jpeg"},
+                 {"topleft", "yuv420p", "C420paldv"},
+                 {"topleft", "yuv420p10le", "C420p10"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.location) + " " + c.pix_fmt);
+        std::string media =
+            make_media(std::string("siting_") + c.location + "_" + c.pix_fmt + ".mp4",
+                       test_picture(6) + "-pix_fmt " + c.pix_fmt + " -chroma_sample_location " + c.location +
+                           " -c:v libx264 -preset ultrafast");
+        run_result r = run_tool({"--depth=keep", "video", video_script(media)}, on_real_server());
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(parse_any_y4m(r.out).header, std::string("YUV4MPEG2 W72 H40 F25:1 Ip A1:1 ") + c.tag);
+        // ffmpeg reads the siting back where the stream names it.
+        std::string file = write_script("media/siting.y4m", r.out);
+        if (std::string(c.pix_fmt) == "yuv420p") {
+            EXPECT_EQ(probe(file, "stream=chroma_location"), std::string(c.location) + "\n");
+        }
+        run_result plain = run_tool({"video", video_script(media)}, on_real_server());
+        EXPECT_EQ(parse_any_y4m(plain.out).header, "YUV4MPEG2 W72 H40 F25:1 Ip A0:0 C420");
     }
 }

@@ -12,6 +12,7 @@
 
 #include "batch_cases.h"
 #include "field_order_cases.h"
+#include "timecodes_cases.h"
 #include "harness.h"
 
 namespace {
@@ -615,4 +616,14 @@ TEST_F(RealServer, Rf64AndChannelMaskOptions)
 TEST_F(RealServer, FieldOrderPropertyAgainstTheClipsFlags)
 {
     check_field_order_properties(on_real_server());
+}
+
+TEST_F(RealServer, TimecodesFollowTheFramesWritten)
+{
+    check_timecodes(on_real_server());
+}
+
+TEST_F(RealServer, ChromaSitingUnderDepth)
+{
+    check_chroma_siting(on_real_server());
 }

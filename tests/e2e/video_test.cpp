@@ -8,6 +8,7 @@
 
 #include "field_order_cases.h"
 #include "harness.h"
+#include "timecodes_cases.h"
 
 namespace {
 
@@ -392,4 +393,14 @@ TEST(Video, NoFieldOrderWarningWithoutPropertyFunctions)
     }
     run_result deep = run_tool({"--depth=keep", "video", script}, classic);
     EXPECT_EQ(deep.out.substr(0, 30), "YUV4MPEG2 W720 H576 F25:1 It A");
+}
+
+TEST(Video, TimecodesFollowTheFramesWritten)
+{
+    check_timecodes(run_options());
+}
+
+TEST(Video, ChromaSitingUnderDepth)
+{
+    check_chroma_siting(run_options());
 }

@@ -227,6 +227,10 @@ value converted_to(const std::string& name, const clip_ref& clip, const format_d
 #ifndef STANDIN_CLASSIC
     if (static_cast<unsigned>(data.vi.pixel_type) & AVS_CS_BGR && !(static_cast<unsigned>(format->pixel_type) & AVS_CS_BGR))
         data.props["_ColorRange"] = 1;
+    // As AviSynth+: chroma resampled down to 4:2:0 sits left (MPEG-2).
+    const format_def* source = format_by_type(data.vi.pixel_type);
+    if (format->shift_w == 1 && format->shift_h == 1 && !(source && source->shift_w == 1 && source->shift_h == 1))
+        data.props["_ChromaLocation"] = 0;
 #endif
     if (clip->fault.convert != "keep")
         data.vi.pixel_type = format->pixel_type;

@@ -1,0 +1,31 @@
+// --timecodes FILE: the start time of every frame written, so that a muxer
+// can restore a variable frame rate (mkvmerge --timestamps 0:FILE).
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+// Format v2: "# timestamp format v2", then one line a frame, its start in
+// milliseconds with 6 decimals; the first frame written is at 0.
+struct timecodes_file {
+    FILE* file = nullptr;  // null: no timecodes asked for
+    std::string path;      // for messages
+    // The next frame's start in seconds, kept exact: an hour of 24000/1001
+    // must not drift.
+    int64_t start_num = 0, start_den = 1;
+    bool ok = true;
+};
+
+// Writes the file's first line; a file that cannot be created ends the
+// process with an error.
+void timecodes_begin(timecodes_file& timecodes, FILE* file, const std::string& path);
+
+// Adds the line of a frame that went out, lasting num/den seconds.
+void timecodes_add_frame(timecodes_file& timecodes, int64_t num, int64_t den);
+
+// Completes the file; false where any of it did not reach the disk.
+bool timecodes_end(timecodes_file& timecodes);
+
+// A time of num/den seconds as milliseconds with 6 decimals, rounded.
+std::string milliseconds_text(int64_t num, int64_t den);
