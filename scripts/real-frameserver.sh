@@ -16,9 +16,13 @@
 # Where there is none it returns 1 with the reason in REAL_FRAMESERVER_WHY;
 # where the shared source is there but does not build it returns 2.
 
-# The build script of the shared AviSynth+ source, and the cache it builds into.
+# The build scripts of the shared AviSynth+ and FFMS2 sources, and the cache
+# they build into.
 shared_build_script() {
   echo "$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)/../shared/frameserver/build-avisynthplus.sh"
+}
+shared_ffms2_script() {
+  echo "$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)/../shared/frameserver/build-ffms2.sh"
 }
 frameserver_cache() {
   echo "${CLIPSPOUT_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/clipspout}/avisynthplus"
@@ -121,7 +125,7 @@ is_ffms2_avisynth_plugin() {
 find_ffms2_plugin() {
   local folder=$1 plugin="" candidate shared
   FFMS2_PLUGIN="" FFMS2_ORIGIN="" FFMS2_WHY=""
-  shared="$(dirname "$(shared_build_script)")/build-ffms2.sh"
+  shared=$(shared_ffms2_script)
 
   if [ -n "${CLIPSPOUT_FFMS2_PLUGIN:-}" ]; then
     if ! is_ffms2_avisynth_plugin "$CLIPSPOUT_FFMS2_PLUGIN"; then

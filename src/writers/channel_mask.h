@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-// --channel-mask: the spec'd 0 (no positions given), "auto", or a number.
+// --channel-mask: 0 (no positions given, the default), "auto", or a number.
 constexpr int64_t CHANNEL_MASK_AUTO = -1;
 
 // The usual layout for a channel count, the one FLAC and Vorbis define

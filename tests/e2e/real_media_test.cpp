@@ -112,7 +112,7 @@ struct y4m_stream {
 
 // Splits a stream into its header and frames, the frame size taken from
 // the header's own W, H and C.
-y4m_stream parse_y4m(const std::string& stream)
+y4m_stream parse_any_y4m(const std::string& stream)
 {
     y4m_stream s;
     size_t end = stream.find('\n');
@@ -131,8 +131,9 @@ y4m_stream parse_y4m(const std::string& stream)
         chroma_plane = (width / 2) * (height / 2);
     else if (chroma.rfind("411", 0) == 0)
         chroma_plane = (width / 4) * height;
-    const size_t sample = chroma.find("p1") != std::string::npos || chroma.find("16") != std::string::npos ? 2 : 1;
-    const size_t frame = static_cast<size_t>(luma + 2 * chroma_plane) * sample;
+    // "420p10", "mono16": two bytes a sample.
+    const bool deep = chroma.find("p1") != std::string::npos || chroma.rfind("mono1", 0) == 0;
+    const size_t frame = static_cast<size_t>(luma + 2 * chroma_plane) * (deep ? 2 : 1);
     for (size_t at = end + 1; at < stream.size(); at += 6 + frame, ++s.frames) {
         if (stream.compare(at, 6, "FRAME\n") != 0 || stream.size() - at - 6 < frame)
             return s;
@@ -140,32 +141,6 @@ y4m_stream parse_y4m(const std::string& stream)
     }
     s.well_formed = true;
     return s;
-}
-
-// The planes a 4:4:4, 4:2:2 or 4:2:0 frame holds, for tags parse_y4m reads
-// as such; mono has the luma plane only.
-y4m_stream parse_mono_y4m(const std::string& stream, size_t sample)
-{
-    y4m_stream s;
-    size_t end = stream.find('\n');
-    if (end == std::string::npos)
-        return s;
-    s.header = stream.substr(0, end);
-    const size_t frame = static_cast<size_t>(number_after(s.header, " W") * number_after(s.header, " H")) * sample;
-    for (size_t at = end + 1; at < stream.size(); at += 6 + frame, ++s.frames) {
-        if (stream.compare(at, 6, "FRAME\n") != 0 || stream.size() - at - 6 < frame)
-            return s;
-        s.planes.append(stream, at + 6, frame);
-    }
-    s.well_formed = true;
-    return s;
-}
-
-y4m_stream parse_any_y4m(const std::string& stream)
-{
-    if (stream.find(" Cmono") < stream.find('\n'))
-        return parse_mono_y4m(stream, stream.find(" Cmono1") < stream.find('\n') ? 2 : 1);
-    return parse_y4m(stream);
 }
 
 // How one source format goes out, in the default mode and with
