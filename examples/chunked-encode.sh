@@ -1,0 +1,86 @@
+#!/usr/bin/env bash
+# Encodes a script's video as CHUNKS frame ranges, one x264 job a range, run
+# by GNU parallel on this machine or spread over others through ssh, and
+# joins the encoded chunks in order into NAME.264 beside the script.
+#
+#   examples/chunked-encode.sh SCRIPT CHUNKS [SSHLOGINS]
+#
+# SSHLOGINS is GNU parallel's --sshlogin list: host1,user@host2 (":" is this
+# machine; "2/host" gives a host 2 jobs at a time). Without it the jobs run
+# here. Over ssh each job runs in a working folder of its own on the machine
+# that takes it: the script and the files named in TRANSFER travel there,
+# the chunk and its log come back, and the folder is removed.
+#
+# Every machine needs, at the same paths: clipspout, AviSynth+ and the
+# source plugin (installed, or loaded by the script with LoadPlugin and an
+# absolute path), x264, and bash. The script names its source either by a
+# path every machine has (shared storage) or relatively, with the source
+# in TRANSFER; AviSynth+ reads a relative path from the script's folder.
+#
+# Environment:
+#   CLIPSPOUT              the tool's path on every machine (default: clipspout)
+#   AVISYNTH_LIBRARY_PATH  the folder of libavisynth.so on every machine,
+#                          where it is not installed where the system finds it
+#   TRANSFER               more files each job needs, relative to the
+#                          script's folder (the source film), space-separated
+#   X264_OPTIONS           for every chunk (default: --preset medium)
+#   PARALLEL_OPTIONS       more options for GNU parallel: --retries 2,
+#                          --joblog FILE, --resume, --ssh "ssh -p 2222"
+set -euo pipefail
+
+if [ $# -lt 2 ] || [ $# -gt 3 ]; then
+  echo "usage: $0 SCRIPT CHUNKS [SSHLOGINS]" >&2
+  exit 2
+fi
+script=$1 chunks=$2 logins=${3:-}
+export CLIPSPOUT=${CLIPSPOUT:-clipspout}
+export AVISYNTH_LIBRARY_PATH=${AVISYNTH_LIBRARY_PATH:-}
+export X264_OPTIONS=${X264_OPTIONS:---preset medium}
+
+# One chunk: frames FIRST to LAST into chunkN.264, with a log that says
+# where it ran. Runs in the working folder, with the script beside it.
+chunk_job() {
+  local first=$1 last=$2 n=$3 script=$4
+  set -o pipefail
+  echo "chunk $n: frames $first to $last on $(hostname) as $(id -un), ${SSH_CONNECTION:+ssh $SSH_CONNECTION}" >"chunk$n.log"
+  LD_LIBRARY_PATH=$AVISYNTH_LIBRARY_PATH${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH} \
+    "$CLIPSPOUT" -s "$first" -e "$last" video "$script" 2>>"chunk$n.log" |
+    x264 $X264_OPTIONS --demuxer y4m -o "chunk$n.264" - 2>>"chunk$n.log"
+}
+export -f chunk_job
+
+cd "$(dirname "$script")"
+name=$(basename "$script")
+
+# The ranges come from the clip's own frame count.
+frames=$(LD_LIBRARY_PATH=$AVISYNTH_LIBRARY_PATH${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH} "$CLIPSPOUT" info "$name" |
+  awk '/^v:frames/ { print $2 }')
+if [ -z "$frames" ] || [ "$frames" -eq 0 ]; then
+  echo "$0: $script has no video frames" >&2
+  exit 2
+fi
+[ "$chunks" -le "$frames" ] || chunks=$frames
+starts=() ends=()
+for ((i = 0; i < chunks; i++)); do
+  starts+=($((i * frames / chunks)))
+  ends+=($(((i + 1) * frames / chunks - 1)))
+done
+
+remote=()
+if [ -n "$logins" ]; then
+  remote=(--sshlogin "$logins" --env chunk_job --env CLIPSPOUT --env AVISYNTH_LIBRARY_PATH --env X264_OPTIONS
+    --workdir ... --transferfile "$name" --return 'chunk{#}.264' --return 'chunk{#}.log' --cleanup)
+  for file in ${TRANSFER:-}; do
+    remote+=(--transferfile "$file")
+  done
+fi
+rm -f chunk*.264 chunk*.log
+# shellcheck disable=SC2086
+parallel --will-cite --halt now,fail=1 --link "${remote[@]}" ${PARALLEL_OPTIONS:-} \
+  chunk_job '{1}' '{2}' '{#}' "$name" ::: "${starts[@]}" ::: "${ends[@]}"
+
+out=${name%.*}.264
+for ((i = 1; i <= chunks; i++)); do
+  cat "chunk$i.264"
+done >"$out"
+echo "$0: $frames frames in $chunks chunks: $(dirname "$script")/$out" >&2
