@@ -187,9 +187,10 @@ int main(int argc, char** argv)
     // Where the source describes its field order only on its frames, the
     // modes that read the clip's flags say so first. --depth follows the
     // frame (see write_video); audio has no fields.
-    if (line.mode != MODE_AUDIO && !(line.mode == MODE_VIDEO && line.depth != DEPTH_DEFAULT))
-        warn_of_field_order_mismatch(read_first_frame_properties(clip, env, *avs.avs_get_video_info(clip)),
-                                     *avs.avs_get_video_info(clip), line.mode);
+    if (line.mode != MODE_AUDIO && !(line.mode == MODE_VIDEO && line.depth != DEPTH_DEFAULT)) {
+        const AVS_VideoInfo& vi = *avs.avs_get_video_info(clip);
+        warn_of_field_order_mismatch(read_first_frame_properties(clip, env, vi), vi, line.mode);
+    }
     switch (line.mode) {
     case MODE_AUDIO: write_audio(clip, line.audio); break;
     case MODE_VIDEO: clip = write_video(clip, env, video_options_for(line, argv)); break;
