@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Encodes a script's video as CHUNKS frame ranges, one x264 job a range, run
 # by GNU parallel on this machine or spread over others through ssh, and
-# joins the encoded chunks in order into NAME.264 beside the script.
+# joins the encoded chunks in order into NAME.264 beside the script. The
+# chunks and their logs (chunkN.264, chunkN.log) are written there too, and
+# those of an earlier run are removed first.
 #
 #   examples/chunked-encode.sh SCRIPT CHUNKS [SSHLOGINS]
 #

@@ -42,6 +42,9 @@ void write_audio(AVS_Clip* clip, const audio_options& options)
     const uint16_t format = vi->sample_type == AVS_SAMPLE_FLOAT ? WAVE_FORMAT_IEEE_FLOAT : WAVE_FORMAT_PCM;
     const uint16_t channels = static_cast<uint16_t>(vi->nchannels);
     // One write of known length: a pipe cannot seek back to mend a header.
+    auto write_header = [](const unsigned char* header, size_t size) {
+        return fwrite(header, size, 1, stdout) == 1 && flush_stdout();
+    };
     bool stream_ok;
     if (options.rf64 == RF64_ALWAYS ||
         (options.rf64 == RF64_AUTO && !wave_sizes_fit(channels, static_cast<uint32_t>(bytes), vi->num_audio_samples))) {
@@ -49,11 +52,11 @@ void write_audio(AVS_Clip* clip, const audio_options& options)
             diag_print(DIAG_INFO, "audio size over 32bit limit (4GB): writing an RF64 header.\n");
         rf64_header header = build_rf64_header(format, channels, static_cast<uint32_t>(rate),
                                                static_cast<uint32_t>(bytes), vi->num_audio_samples, mask);
-        stream_ok = fwrite(header.bytes, sizeof header.bytes, 1, stdout) == 1 && flush_stdout();
+        stream_ok = write_header(header.bytes, sizeof header.bytes);
     } else {
         wave_header header = build_wave_header(format, channels, static_cast<uint32_t>(rate),
                                                static_cast<uint32_t>(bytes), vi->num_audio_samples, mask);
-        stream_ok = fwrite(header.bytes, sizeof header.bytes, 1, stdout) == 1 && flush_stdout();
+        stream_ok = write_header(header.bytes, sizeof header.bytes);
     }
 
     const size_t frame_size = static_cast<size_t>(bytes) * static_cast<size_t>(vi->nchannels > 0 ? vi->nchannels : 0);

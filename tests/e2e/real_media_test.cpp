@@ -84,6 +84,14 @@ std::string video_script(const std::string& media, const std::string& tail = "")
                         script_opening("FFVideoSource(\"" + media + "\", cachefile=\"" + media + ".ffindex\")") + tail);
 }
 
+// Video and audio of one file, as a user's first script has them.
+std::string film_script(const std::string& media)
+{
+    const std::string index = "\", cachefile=\"" + media + ".ffindex\")";
+    return write_script("media/film.avs", script_opening("AudioDub(FFVideoSource(\"" + media + index +
+                                                         ", FFAudioSource(\"" + media + index + ")"));
+}
+
 std::string audio_script(const std::string& media)
 {
     return write_script("media/audio.avs",
@@ -339,10 +347,7 @@ TEST_F(RealMedia, RangesOfLongGopVideoJoinUpToTheWhole)
     std::string media = make_media("film.mkv", test_picture(72, 96, 64) + test_tones(2, 72 / 25.0) +
                                                    "-map 0:v -map 1:a -pix_fmt yuv420p -c:v libx264 -preset ultrafast "
                                                    "-bf 3 -g 24 -c:a flac");
-    std::string script = write_script(
-        "media/film.avs", script_opening("AudioDub(FFVideoSource(\"" + media + "\", cachefile=\"" + media +
-                                         ".ffindex\"), FFAudioSource(\"" + media + "\", cachefile=\"" + media +
-                                         ".ffindex\"))"));
+    std::string script = film_script(media);
     run_result whole = run_tool({"video", script}, on_real_server());
     run_result whole_audio = run_tool({"audio", script}, on_real_server());
     ASSERT_EQ(whole.status, 0) << whole.err;
@@ -383,10 +388,7 @@ TEST_F(RealMedia, InfoDescribesARealFile)
 {
     std::string media = make_media("info.mkv", test_picture(50, 96, 64) + test_tones(6, 2.0) +
                                                    "-map 0:v -map 1:a -pix_fmt yuv420p -c:v ffv1 -c:a flac -sample_fmt s16");
-    std::string script = write_script(
-        "media/info.avs", script_opening("AudioDub(FFVideoSource(\"" + media + "\", cachefile=\"" + media +
-                                         ".ffindex\"), FFAudioSource(\"" + media + "\", cachefile=\"" + media +
-                                         ".ffindex\"))"));
+    std::string script = film_script(media);
     run_result r = run_tool({"info", script}, on_real_server());
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.err, "");
