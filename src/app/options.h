@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "writers/audio_stream.h"
+#include "frameserver/video_plan.h"
 #include "writers/video_stream.h"
 
 enum run_mode { MODE_AUDIO = 0, MODE_VIDEO = 1, MODE_INFO = 2, MODE_X264BD = 3, MODE_USAGE = 4 };
@@ -22,7 +23,7 @@ constexpr int FRAME_NOT_GIVEN = -1;
 struct command_line {
     run_mode mode = MODE_USAGE;
     int script_index = 0;  // argv index of the script path
-    int depth = DEPTH_DEFAULT;  // --depth (see video_stream.h)
+    int depth = DEPTH_DEFAULT;  // --depth (see frameserver/video_plan.h)
     audio_options audio;        // --rf64, --channel-mask (see audio_stream.h)
     int timecodes_index = 0;    // --timecodes: argv index of the file name, 0 if not given,
     size_t timecodes_skip = 0;  // and where in that argument it starts

@@ -102,6 +102,7 @@ constexpr int AVS_CS_Y8 = static_cast<int>(0xE0000000u);
 
 // The bits AviSynth+ composes its pixel types from (AviSynth 2.6's types
 // are the 8-bit ones among them).
+constexpr unsigned AVS_CS_RGBA_TYPE = 1u << 1;  // planar RGB with an alpha plane
 constexpr unsigned AVS_CS_U_PLANE_FIRST = 1u << 4;
 constexpr unsigned AVS_CS_YUVA = 1u << 27;
 constexpr unsigned AVS_CS_BGR = 1u << 28;
@@ -112,6 +113,9 @@ constexpr unsigned AVS_CS_SUB_WIDTH_MASK = 7u;         // 3: 1, 0: 1/2, 1: 1/4 o
 constexpr unsigned AVS_CS_SHIFT_SUB_HEIGHT = 8;        // the same for the height
 constexpr unsigned AVS_CS_SHIFT_SAMPLE_BITS = 16;
 constexpr unsigned AVS_CS_SAMPLE_BITS_MASK = 7u << 16; // 0: 8, 5: 10, 6: 12, 7: 14, 1: 16, 2: 32 (float)
+
+// Plane ids (avs_get_read_ptr_p and its kin).
+constexpr int AVS_PLANAR_A = 1 << 4;
 
 // sample_type values.
 constexpr int AVS_SAMPLE_INT8 = 1;
@@ -150,6 +154,18 @@ struct AVS_Map;
 typedef const AVS_Map*(AVSC_CC* avs_get_frame_props_ro_func)(AVS_ScriptEnvironment*, const AVS_VideoFrame*);
 typedef int64_t(AVSC_CC* avs_prop_get_int_func)(AVS_ScriptEnvironment*, const AVS_Map*, const char* key, int index,
                                                 int* error);
+
+// A property's floating-point value (or element index of an array).
+typedef double(AVSC_CC* avs_prop_get_float_func)(AVS_ScriptEnvironment*, const AVS_Map*, const char* key, int index,
+                                                 int* error);
+
+// A plane by its id (AviSynth+). The tool reads the Y, U and V planes from
+// the frame's own fields, as every AviSynth can; only the alpha plane,
+// which only AviSynth+ has, is found through these.
+typedef const unsigned char*(AVSC_CC* avs_get_read_ptr_p_func)(const AVS_VideoFrame*, int plane);
+typedef int(AVSC_CC* avs_get_pitch_p_func)(const AVS_VideoFrame*, int plane);
+typedef int(AVSC_CC* avs_get_row_size_p_func)(const AVS_VideoFrame*, int plane);
+typedef int(AVSC_CC* avs_get_height_p_func)(const AVS_VideoFrame*, int plane);
 
 // The audio's speaker positions (AviSynth+ 3.7.3 and later), in
 // WAVEFORMATEXTENSIBLE's dwChannelMask bits; 0 where none is known.

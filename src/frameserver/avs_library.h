@@ -31,13 +31,19 @@
     X(avs_set_global_var)
 
 // Newer than AviSynth 2.6 (frame properties came with AviSynth+'s interface
-// version 8, channel masks with AviSynth+ 3.7.3): resolved where the
-// library has them, null where it has not.
+// version 8, channel masks with AviSynth+ 3.7.3, planes by id with its
+// alpha planes): resolved where the library has them, null where it has
+// not.
 #define AVS_LIBRARY_OPTIONAL_FUNCTIONS(X) \
     X(avs_get_frame_props_ro)             \
     X(avs_prop_get_int)                   \
+    X(avs_prop_get_float)                 \
     X(avs_is_channel_mask_known)          \
-    X(avs_get_channel_mask)
+    X(avs_get_channel_mask)               \
+    X(avs_get_read_ptr_p)                 \
+    X(avs_get_pitch_p)                    \
+    X(avs_get_row_size_p)                 \
+    X(avs_get_height_p)
 
 struct avs_library {
 #define AVS_LIBRARY_MEMBER(name) name##_func name;

@@ -34,6 +34,7 @@ struct pixel_format {
     pixel_kind kind = PIXEL_OTHER;
     int bits = 8;             // per component; 32 is float
     int shift_w = 0, shift_h = 0;  // chroma subsampling of planar YUV
+    bool alpha = false;       // YUVA and planar RGBA: a fourth plane; packed RGB32/64: a fourth component
 };
 
 inline int subsampling_shift(unsigned field)
@@ -66,9 +67,12 @@ inline pixel_format describe_pixel_type(int pixel_type)
         format.kind = PIXEL_MONO;
     } else if (family == (AVS_CS_INTERLEAVED | AVS_CS_BGR)) {
         format.kind = PIXEL_PACKED_RGB;
+        format.alpha = pt & AVS_CS_RGBA_TYPE;
     } else if (family == (AVS_CS_PLANAR | AVS_CS_BGR)) {
         format.kind = PIXEL_PLANAR_RGB;
+        format.alpha = pt & AVS_CS_RGBA_TYPE;
     } else if (family == (AVS_CS_PLANAR | AVS_CS_YUV) || family == (AVS_CS_PLANAR | AVS_CS_YUVA)) {
+        format.alpha = family & AVS_CS_YUVA;
         format.shift_w = subsampling_shift(pt & AVS_CS_SUB_WIDTH_MASK);
         format.shift_h = subsampling_shift((pt >> AVS_CS_SHIFT_SUB_HEIGHT) & AVS_CS_SUB_WIDTH_MASK);
         if (format.shift_w >= 0 && format.shift_h >= 0)

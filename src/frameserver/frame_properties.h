@@ -1,7 +1,9 @@
 // What a clip's first frame says of itself: the frame properties that
 // AviSynth+ (interface version 8) and its source plugins set, read in one
 // place for every mode. A frame server without property functions, a clip
-// without frames and a frame that is not delivered leave them all absent.
+// without frames and a frame that is not delivered leave them all absent,
+// and so does a value that says nothing: "unspecified" (2) or a code point
+// that H.273 reserves.
 #pragma once
 
 #include <cstdint>
@@ -11,11 +13,28 @@
 
 constexpr int PROPERTY_ABSENT = -1;
 
+// The display a film was graded on (SMPTE ST 2086), as source plugins set
+// it: MasteringDisplayPrimariesX/Y (arrays of three, R, G, B),
+// MasteringDisplayWhitePointX/Y, MasteringDisplayMin/MaxLuminance.
+struct mastering_display {
+    bool has_primaries = false;
+    double primaries_x[3] = {}, primaries_y[3] = {};  // CIE 1931 x, y; red, green, blue
+    double white_x = 0, white_y = 0;
+    bool has_luminance = false;
+    double min_luminance = 0, max_luminance = 0;  // cd/m²
+};
+
 struct frame_properties {
     int64_t sar_num = 0, sar_den = 0;       // _SARNum/_SARDen; 0 where absent or invalid
     int colour_range = PROPERTY_ABSENT;     // _ColorRange: 0 full, 1 limited
     int field_based = PROPERTY_ABSENT;      // _FieldBased: 0 progressive, 1 bottom field first, 2 top
     int chroma_location = PROPERTY_ABSENT;  // _ChromaLocation: 0 left, 1 center, 2 top left, ...
+    int matrix = PROPERTY_ABSENT;           // _Matrix, _Primaries, _Transfer: H.273 code points
+    int primaries = PROPERTY_ABSENT;
+    int transfer = PROPERTY_ABSENT;
+    mastering_display mastering;
+    bool has_light_level = false;           // ContentLightLevelMax/Average (CTA-861.3), cd/m²
+    double max_content_light = 0, max_frame_average_light = 0;
 };
 
 frame_properties read_first_frame_properties(AVS_Clip* clip, AVS_ScriptEnvironment* env, const AVS_VideoInfo& vi);
@@ -30,3 +49,10 @@ inline field_order field_order_of_property(int field_based)
 {
     return field_based == 1 ? FIELD_BFF : field_based == 2 ? FIELD_TFF : FIELD_PROGRESSIVE;
 }
+
+// Whether H.273 gives the code point a meaning (neither unspecified nor
+// reserved), for MatrixCoefficients, ColourPrimaries and
+// TransferCharacteristics.
+bool is_known_matrix(int64_t code);
+bool is_known_primaries(int64_t code);
+bool is_known_transfer(int64_t code);

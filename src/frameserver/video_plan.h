@@ -1,0 +1,67 @@
+// What the video becomes on its way out, decided in one place for every
+// stream and argument line: the conversions the frame server applies first,
+// the layout of each frame's bytes, and what frame 0 of the clip as written
+// says of the picture.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "common/platform.h"
+#include "frameserver/avs_c.h"
+#include "frameserver/clip_traits.h"
+#include "frameserver/frame_properties.h"
+
+// The depth asked for: DEPTH_DEFAULT brings every clip to one of the 8-bit
+// layouts; DEPTH_KEEP keeps the clip's layout and depth (float becomes 16
+// bits); 8 to 16 keep the layout at that depth.
+constexpr int DEPTH_DEFAULT = 0;
+constexpr int DEPTH_KEEP = -1;
+
+// What a stream can carry.
+enum video_carrier {
+    CARRIER_Y4M,       // planar YUV and mono
+    CARRIER_MATROSKA,  // also RGB, packed or planar, and alpha, wherever ffmpeg reads a FourCC for it
+};
+
+struct video_layout {
+    pixel_kind kind;        // PIXEL_PLANAR_YUV, PIXEL_MONO, PIXEL_PLANAR_RGB or PIXEL_PACKED_RGB
+    int planes;             // as written: 1 (mono, packed RGB), 3, or 4 with alpha
+    int shift_w, shift_h;   // chroma subsampling
+    int bits;               // per sample
+    int sample_bytes;       // per sample: 1, or 2 (16-bit little-endian words, as the frame server holds them)
+    int pixel_bytes;        // packed RGB: per pixel (3, 4, 6 or 8); otherwise sample_bytes
+    char y4m_tag[16];       // YUV4MPEG2's chroma tag ("420", "444p10", "mono16"); empty where it has none
+    uint32_t fourcc;        // ffmpeg's raw FourCC for the layout (Matroska's ColourSpace)
+    char name[24];          // for messages: "YUV420", "YUV444p10", "YUVA420", "RGB32", "RGBP10"
+};
+
+struct video_plan {
+    const AVS_VideoInfo* vi = nullptr;  // of the clip as written
+    video_layout layout{};
+    int depth = DEPTH_DEFAULT;          // as asked
+    field_order order = FIELD_PROGRESSIVE;  // frame 0's _FieldBased where it has one, else the clip's flags
+    frame_properties frame0;            // of the clip as written, after any conversion
+};
+
+// Brings the clip into a layout the carrier takes: by default the 8-bit
+// layouts, converting as YUV4MPEG2 always has ("converting video to yv12."),
+// with --depth the clip's own layout at the depth asked. A converted clip
+// replaces *clip, whose handle is then released. A clip without video, or
+// one that cannot be brought into a layout, ends the process with an error.
+video_plan plan_video(AVS_Clip** clip, AVS_ScriptEnvironment* env, int depth, video_carrier carrier);
+
+// Bytes of one frame as written.
+int64_t frame_bytes(const video_plan& plan);
+
+// Appends every row of the frame, in the layout's plane order and top row
+// first, as pieces that point straight into the frame buffer (rows that lie
+// back to back become one piece). False, with nothing appended, where the
+// frame is smaller than the clip says.
+bool add_frame_rows(std::vector<out_chunk>& chunks, const AVS_VideoFrame* frame, const video_plan& plan);
+
+// Applies a conversion filter to the clip, with one more argument if given.
+// Takes over clip (releases it) and returns the new clip; a result that is
+// not a clip ends the process with "cannot convert video to <target_name>.".
+AVS_Clip* convert_clip(AVS_Clip* clip, AVS_ScriptEnvironment* env, const char* filter, const char* target_name,
+                       const AVS_Value* argument = nullptr);
