@@ -15,10 +15,11 @@ constexpr int deeper(int pixel_type, unsigned bits_field)
     return static_cast<int>(static_cast<unsigned>(pixel_type) | bits_field << AVS_CS_SHIFT_SAMPLE_BITS);
 }
 constexpr unsigned BITS_10 = 5, BITS_12 = 6, BITS_14 = 7, BITS_16 = 1, BITS_FLOAT = 2;
-constexpr int YUVA420 = static_cast<int>(0x88000008u), RGBP = static_cast<int>(0x90000001u),
+constexpr int YUVA420 = static_cast<int>(0x88000008u), YUVA422 = static_cast<int>(0x88000308u),
+              YUVA444 = static_cast<int>(0x8800030Bu), RGBP = static_cast<int>(0x90000001u),
               RGBAP = static_cast<int>(0x90000002u);
 
-// Alpha planes (YUVA, RGBAP) are not served: nothing reads them.
+// YUVA and RGBAP have a fourth plane, the alpha.
 const format_def formats[] = {
     {"RGB24", AVS_CS_BGR24, 1, 3, 0, 0, 1, 1},
     {"RGB32", AVS_CS_BGR32, 1, 4, 0, 0, 1, 1},
@@ -49,15 +50,20 @@ const format_def formats[] = {
     {"Y12", deeper(AVS_CS_Y8, BITS_12), 1, 2, 0, 0, 1, 1},
     {"Y14", deeper(AVS_CS_Y8, BITS_14), 1, 2, 0, 0, 1, 1},
     {"Y16", deeper(AVS_CS_Y8, BITS_16), 1, 2, 0, 0, 1, 1},
-    {"YUVA420", YUVA420, 3, 1, 1, 1, 2, 2},
-    {"YUVA420P10", deeper(YUVA420, BITS_10), 3, 2, 1, 1, 2, 2},
-    {"YUVA420P16", deeper(YUVA420, BITS_16), 3, 2, 1, 1, 2, 2},
+    {"YUVA420", YUVA420, 4, 1, 1, 1, 2, 2},
+    {"YUVA420P10", deeper(YUVA420, BITS_10), 4, 2, 1, 1, 2, 2},
+    {"YUVA420P12", deeper(YUVA420, BITS_12), 4, 2, 1, 1, 2, 2},
+    {"YUVA420P16", deeper(YUVA420, BITS_16), 4, 2, 1, 1, 2, 2},
+    {"YUVA422", YUVA422, 4, 1, 1, 0, 2, 1},
+    {"YUVA444P10", deeper(YUVA444, BITS_10), 4, 2, 0, 0, 1, 1},
     {"RGB48", deeper(AVS_CS_BGR24, BITS_16), 1, 6, 0, 0, 1, 1},
     {"RGB64", deeper(AVS_CS_BGR32, BITS_16), 1, 8, 0, 0, 1, 1},
     {"RGBP", RGBP, 3, 1, 0, 0, 1, 1},
     {"RGBP10", deeper(RGBP, BITS_10), 3, 2, 0, 0, 1, 1},
     {"RGBP16", deeper(RGBP, BITS_16), 3, 2, 0, 0, 1, 1},
-    {"RGBAP16", deeper(RGBAP, BITS_16), 3, 2, 0, 0, 1, 1},
+    {"RGBAP", RGBAP, 4, 1, 0, 0, 1, 1},
+    {"RGBAP10", deeper(RGBAP, BITS_10), 4, 2, 0, 0, 1, 1},
+    {"RGBAP16", deeper(RGBAP, BITS_16), 4, 2, 0, 0, 1, 1},
 #endif
 };
 
@@ -92,21 +98,22 @@ frame_store& frames_of(clip_data& clip)
     auto store = std::make_unique<frame_store>();
     store->planes = format->planes;
     for (int p = 0; p < store->planes; ++p) {
-        int width = p ? clip.vi.width >> format->shift_w : clip.vi.width;
+        const bool chroma = p == 1 || p == 2;  // the alpha plane is the size of the luma
+        int width = chroma ? clip.vi.width >> format->shift_w : clip.vi.width;
         store->row_size[p] = width * format->bytes_per_pixel;
-        store->height[p] = p ? clip.vi.height >> format->shift_h : clip.vi.height;
+        store->height[p] = chroma ? clip.vi.height >> format->shift_h : clip.vi.height;
         // Always wider than the row, so a writer that steps by the row size
         // instead of the pitch reads padding.
         store->pitch[p] = align_up(store->row_size[p] + 1, 64);
     }
-    // Regions in the order Y, V, U with marker gaps between them, so that
-    // neither plane order nor consecutive placement can be assumed; a type
-    // that stores U first (I420) has Y, U, V.
+    // Regions in the order alpha, Y, V, U with marker gaps between them, so
+    // that neither plane order nor consecutive placement can be assumed; a
+    // type that stores U first (I420) has Y, U, V.
     const int gap = 64;
     const bool u_first = static_cast<unsigned>(clip.vi.pixel_type) & AVS_CS_U_PLANE_FIRST;
-    const int memory_order[3] = {0, u_first ? 1 : 2, u_first ? 2 : 1};
+    const int memory_order[4] = {3, 0, u_first ? 1 : 2, u_first ? 2 : 1};
     int end = gap;
-    for (int i = 0; i < 3; ++i) {
+    for (int i = 0; i < 4; ++i) {
         int p = memory_order[i];
         if (p >= store->planes)
             continue;

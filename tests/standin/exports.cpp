@@ -40,6 +40,9 @@ struct held_frame {
     AVS_VideoFrame frame{};
     clip_ref clip;
     bool live = true;
+    // The planes as AviSynth+ finds them by id: G (or Y), B (or U), R (or
+    // V), alpha.
+    int offset[4] = {0, 0, 0, 0}, pitch[4] = {0, 0, 0, 0}, row_size[4] = {0, 0, 0, 0}, height[4] = {0, 0, 0, 0};
 };
 
 struct registry {
@@ -282,12 +285,22 @@ STANDIN_EXPORT AVS_VideoFrame* AVSC_CC avs_get_frame(AVS_Clip* clip, int n)
     f.pitch = store.pitch[0];
     f.row_size = store.row_size[0];
     f.height = store.height[0];
-    if (store.planes == 3) {
-        f.offsetU = store.region[1] + shift * store.pitch[1];
-        f.offsetV = store.region[2] + shift * store.pitch[2];
-        f.pitchUV = store.pitch[1];
-        f.row_sizeUV = store.row_size[1];
-        f.heightUV = store.height[1];
+    for (int p = 0; p < store.planes; ++p) {
+        held.offset[p] = store.region[p] + shift * store.pitch[p];
+        held.pitch[p] = store.pitch[p];
+        held.row_size[p] = store.row_size[p];
+        held.height[p] = store.height[p];
+    }
+    if (store.planes >= 3) {
+        f.offsetU = held.offset[1];
+        f.offsetV = held.offset[2];
+        // As AviSynth+ lays out planar RGB: B and R take the U and V
+        // offsets, but every plane has the main pitch, and the U and V
+        // fields say 0.
+        const bool planar_rgb = static_cast<unsigned>(data.vi.pixel_type) & AVS_CS_BGR;
+        f.pitchUV = planar_rgb ? 0 : store.pitch[1];
+        f.row_sizeUV = planar_rgb ? 0 : store.row_size[1];
+        f.heightUV = planar_rgb ? 0 : store.height[1];
     }
     state().live_frames.insert(&held);
     return &held.frame;
@@ -347,16 +360,84 @@ STANDIN_EXPORT unsigned AVSC_CC avs_get_channel_mask(const AVS_VideoInfo* vi)
     return static_cast<unsigned>(vi->image_type) >> 4 & STANDIN_SPEAKER_BITS;
 }
 
+// AviSynth+'s errors: 1 unset, 2 of another type, 4 index out of range.
+template <typename number>
+number property_value(const AVS_Map* map, const char* key, int index, int* error,
+                      const std::vector<number> property::*values)
+{
+    const auto& props = *reinterpret_cast<const std::map<std::string, property>*>(map);
+    auto found = props.find(key);
+    int status = 0;
+    if (found == props.end())
+        status = 1;
+    else if ((found->second.*values).empty())
+        status = 2;
+    else if (index < 0 || static_cast<size_t>(index) >= (found->second.*values).size())
+        status = 4;
+    if (error)
+        *error = status;
+    return status == 0 ? (found->second.*values)[static_cast<size_t>(index)] : 0;
+}
+
 STANDIN_EXPORT int64_t AVSC_CC avs_prop_get_int(AVS_ScriptEnvironment* env, const AVS_Map* map, const char* key,
                                                 int index, int* error)
 {
     check_env(env, "avs_prop_get_int");
-    const auto& props = *reinterpret_cast<const std::map<std::string, int64_t>*>(map);
-    auto found = props.find(key);
-    int status = found == props.end() ? 1 : index != 0 ? 4 : 0;  // unset, index out of range
-    if (error)
-        *error = status;
-    return status == 0 ? found->second : 0;
+    return property_value(map, key, index, error, &property::integers);
+}
+
+STANDIN_EXPORT double AVSC_CC avs_prop_get_float(AVS_ScriptEnvironment* env, const AVS_Map* map, const char* key,
+                                                 int index, int* error)
+{
+    check_env(env, "avs_prop_get_float");
+    return property_value(map, key, index, error, &property::floats);
+}
+
+// Planes by id, as AviSynth+ has them: Y or G (1, 1 << 6), U or B (2,
+// 1 << 7), V or R (4, 1 << 5), alpha (1 << 4). Planar RGB's B and R have the
+// main pitch; U and V have the chroma pitch.
+namespace {
+const held_frame& held_of(const AVS_VideoFrame* frame, const char* function)
+{
+    const held_frame* held = reinterpret_cast<const held_frame*>(frame);
+    if (!state().live_frames.count(held)) {
+        char what[160];
+        snprintf(what, sizeof what, "%s: frame released or never handed out", function);
+        misuse(what, frame);
+    }
+    return *held;
+}
+
+int plane_index(int plane)
+{
+    switch (plane) {
+    case 1 << 1: case 1 << 7: return 1;
+    case 1 << 2: case 1 << 5: return 2;
+    case AVS_PLANAR_A: return 3;
+    default: return 0;
+    }
+}
+}  // namespace
+
+STANDIN_EXPORT const unsigned char* AVSC_CC avs_get_read_ptr_p(const AVS_VideoFrame* frame, int plane)
+{
+    const held_frame& held = held_of(frame, "avs_get_read_ptr_p");
+    return frame->vfb->data + held.offset[plane_index(plane)];
+}
+
+STANDIN_EXPORT int AVSC_CC avs_get_pitch_p(const AVS_VideoFrame* frame, int plane)
+{
+    return held_of(frame, "avs_get_pitch_p").pitch[plane_index(plane)];
+}
+
+STANDIN_EXPORT int AVSC_CC avs_get_row_size_p(const AVS_VideoFrame* frame, int plane)
+{
+    return held_of(frame, "avs_get_row_size_p").row_size[plane_index(plane)];
+}
+
+STANDIN_EXPORT int AVSC_CC avs_get_height_p(const AVS_VideoFrame* frame, int plane)
+{
+    return held_of(frame, "avs_get_height_p").height[plane_index(plane)];
 }
 #endif
 

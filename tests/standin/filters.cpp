@@ -13,7 +13,8 @@ namespace standin {
 namespace {
 
 // Parameter types: 'i' int, 'f' float (an int is accepted), 'n' int or
-// float kept as given, 's' string, 'b' bool.
+// float kept as given, 's' string, 'b' bool, 'c' clip, 'p' a property's
+// value (an int, a float, or an array of them).
 struct param {
     const char* name;
     char type;
@@ -41,6 +42,8 @@ struct function_def {
     std::vector<param> params;
     filter_func run;
 };
+
+bool same_name(const std::string& a, const char* b);
 
 [[noreturn]] void fail(const std::string& function, const std::string& what)
 {
@@ -88,6 +91,13 @@ void set_float_fps(const std::string& function, AVS_VideoInfo& vi, double fps)
         set_fps(function, vi, static_cast<int64_t>(std::llround(fps * 1000)), 1000);
 }
 
+[[maybe_unused]] property integer_property(int64_t v)
+{
+    property p;
+    p.integers.push_back(v);
+    return p;
+}
+
 int sample_type_by_name(const std::string& name)
 {
     if (name == "8bit") return AVS_SAMPLE_INT8;
@@ -119,7 +129,9 @@ value blank_clip(const std::string& name, const clip_ref&, const bound_args& arg
     vi.pixel_type = format->pixel_type;
 #ifndef STANDIN_CLASSIC
     // As AviSynth+'s BlankClip: 0 full range (RGB), 1 limited (YUV).
-    data.props["_ColorRange"] = static_cast<unsigned>(format->pixel_type) & AVS_CS_BGR ? 0 : 1;
+    const bool rgb = static_cast<unsigned>(format->pixel_type) & AVS_CS_BGR;
+    data.props["_ColorRange"] = integer_property(rgb ? 0 : 1);
+    data.props["_Matrix"] = integer_property(rgb ? 0 : 6);  // identity, or BT.601
 #endif
     // As the real BlankClip does: with a denominator the rate is rounded to
     // a whole numerator; without one it is scaled by powers of two until
@@ -202,6 +214,25 @@ value kill_audio(const std::string&, const clip_ref& clip, const bound_args&)
     return clip_value(std::move(data));
 }
 
+// The video of the first clip with the audio of the second.
+value audio_dub(const std::string& name, const clip_ref& clip, const bound_args& args)
+{
+    const value& audio = args.slots[0];
+    if (audio.type != AVS_TAG_CLIP)
+        fail(name, "needs a clip with audio");
+    clip_data data = copy_of(clip);
+    const AVS_VideoInfo& from = audio.clip->vi;
+    data.vi.audio_samples_per_second = from.audio_samples_per_second;
+    data.vi.sample_type = from.sample_type;
+    data.vi.num_audio_samples = from.num_audio_samples;
+    data.vi.nchannels = from.nchannels;
+    data.sample_offset = audio.clip->sample_offset;
+    data.source_samples = audio.clip->source_samples;
+    data.silent = audio.clip->silent;
+    data.fault.sample = audio.clip->fault.sample;
+    return clip_value(std::move(data));
+}
+
 value kill_video(const std::string&, const clip_ref& clip, const bound_args&)
 {
     clip_data data = copy_of(clip);
@@ -210,9 +241,21 @@ value kill_video(const std::string&, const clip_ref& clip, const bound_args&)
     return clip_value(std::move(data));
 }
 
+// The matrix a conversion out of RGB uses, as AviSynth+ names them: its
+// H.273 code point and whether the range is full ("PC.").
+struct matrix_name {
+    const char* name;
+    int code;
+    bool full;
+};
+const matrix_name matrices[] = {{"Rec601", 6, false}, {"PC.601", 6, true},   {"Rec709", 1, false},
+                                {"PC.709", 1, true},  {"Rec2020", 9, false}, {"PC.2020", 9, true}};
+
 // The clip in another format: the same shape, the pattern content of the
-// new format. Conversions out of RGB give limited-range YUV.
-value converted_to(const std::string& name, const clip_ref& clip, const format_def* format)
+// new format. A conversion out of RGB records the matrix and the range it
+// used (by default BT.601, limited), as AviSynth+ does.
+value converted_to(const std::string& name, const clip_ref& clip, const format_def* format,
+                   [[maybe_unused]] const std::string& matrix = "Rec601")
 {
     if (!format)
         fail(name, "this pixel type is not supported");
@@ -225,12 +268,20 @@ value converted_to(const std::string& name, const clip_ref& clip, const format_d
         fail(name, std::string("image width must be a multiple of ") + std::to_string(format->width_mod) +
                        " and height a multiple of " + std::to_string(format->height_mod));
 #ifndef STANDIN_CLASSIC
-    if (static_cast<unsigned>(data.vi.pixel_type) & AVS_CS_BGR && !(static_cast<unsigned>(format->pixel_type) & AVS_CS_BGR))
-        data.props["_ColorRange"] = 1;
+    if (static_cast<unsigned>(data.vi.pixel_type) & AVS_CS_BGR && !(static_cast<unsigned>(format->pixel_type) & AVS_CS_BGR)) {
+        const matrix_name* used = nullptr;
+        for (const matrix_name& m : matrices)
+            if (same_name(matrix, m.name))
+                used = &m;
+        if (!used)
+            fail(name, "unknown matrix \"" + matrix + "\"");
+        data.props["_Matrix"] = integer_property(used->code);
+        data.props["_ColorRange"] = integer_property(used->full ? 0 : 1);
+    }
     // As AviSynth+: chroma resampled down to 4:2:0 sits left (MPEG-2).
     const format_def* source = format_by_type(data.vi.pixel_type);
     if (format->shift_w == 1 && format->shift_h == 1 && !(source && source->shift_w == 1 && source->shift_h == 1))
-        data.props["_ChromaLocation"] = 0;
+        data.props["_ChromaLocation"] = integer_property(0);
 #endif
     if (clip->fault.convert != "keep")
         data.vi.pixel_type = format->pixel_type;
@@ -238,7 +289,7 @@ value converted_to(const std::string& name, const clip_ref& clip, const format_d
 }
 
 // ConvertToYV24, ConvertToYV16, ConvertToYV12: 8 bits, whatever the source.
-value convert(const std::string& name, const clip_ref& clip, const bound_args&)
+value convert(const std::string& name, const clip_ref& clip, const bound_args& args)
 {
     std::string target = name.substr(name.size() - 4);
     for (char& c : target)
@@ -246,7 +297,7 @@ value convert(const std::string& name, const clip_ref& clip, const bound_args&)
     // I420 counts as YV12 already: the clip comes back as it is.
     if (target == "YV12" && clip->vi.pixel_type == AVS_CS_I420 && clip->fault.convert.empty())
         return clip_value(copy_of(clip));
-    return converted_to(name, clip, format_by_name(target));
+    return converted_to(name, clip, format_by_name(target), args.string(0, "Rec601"));
 }
 
 #ifndef STANDIN_CLASSIC
@@ -259,23 +310,48 @@ value convert_bits(const std::string& name, const clip_ref& clip, const bound_ar
     for (const auto& f : fields)
         if (f.first == bits) {
             unsigned pt = static_cast<unsigned>(clip->vi.pixel_type) & ~AVS_CS_SAMPLE_BITS_MASK;
-            return converted_to(name, clip,
-                                format_by_type(static_cast<int>(pt | f.second << AVS_CS_SHIFT_SAMPLE_BITS)));
+            value converted = converted_to(name, clip,
+                                           format_by_type(static_cast<int>(pt | f.second << AVS_CS_SHIFT_SAMPLE_BITS)));
+            // As AviSynth+: the range it converted in is recorded, the
+            // clip's own, else limited for YUV and full for RGB.
+            if (!converted.clip->props.count("_ColorRange"))
+                converted.clip->props["_ColorRange"] = integer_property(pt & AVS_CS_BGR ? 0 : 1);
+            return converted;
         }
     fail(name, "invalid bit depth");
 }
 
-value convert_to_yuv444(const std::string& name, const clip_ref& clip, const bound_args&)
+value convert_to_yuv444(const std::string& name, const clip_ref& clip, const bound_args& args)
 {
     unsigned pt = static_cast<unsigned>(clip->vi.pixel_type);
     return converted_to(name, clip,
-                        format_by_type(static_cast<int>(static_cast<unsigned>(AVS_CS_YV24) | (pt & AVS_CS_SAMPLE_BITS_MASK))));
+                        format_by_type(static_cast<int>(static_cast<unsigned>(AVS_CS_YV24) | (pt & AVS_CS_SAMPLE_BITS_MASK))),
+                        args.string(0, "Rec601"));
 }
 
-value prop_set(const std::string&, const clip_ref& clip, const bound_args& args)
+// ConvertToPlanarRGB, ConvertToPlanarRGBA: the same depth, planar.
+value convert_to_planar_rgb(const std::string& name, const clip_ref& clip, const bound_args&)
+{
+    const unsigned bits = static_cast<unsigned>(clip->vi.pixel_type) & AVS_CS_SAMPLE_BITS_MASK;
+    const unsigned planar = same_name(name, "ConvertToPlanarRGBA") ? 0x90000002u : 0x90000001u;
+    return converted_to(name, clip, format_by_type(static_cast<int>(planar | bits)));
+}
+
+// An int, a float, or an array of either, as AviSynth+'s propSet takes them.
+value prop_set(const std::string& name, const clip_ref& clip, const bound_args& args)
 {
     clip_data data = copy_of(clip);
-    data.props[args.string(0, "")] = args.integer(1, 0);
+    property p;
+    const value& given = args.slots[1];
+    for (const value& v : given.type == AVS_TAG_ARRAY ? given.array : std::vector<value>{given}) {
+        if (v.type == AVS_TAG_INT && p.floats.empty())
+            p.integers.push_back(v.integer);
+        else if (v.type == AVS_TAG_FLOAT && p.integers.empty())
+            p.floats.push_back(v.floating);
+        else
+            fail(name, "an array of one type of number, or a number");
+    }
+    data.props[args.string(0, "")] = p;
     return clip_value(std::move(data));
 }
 
@@ -439,14 +515,17 @@ const std::vector<function_def>& functions()
         {"AssumeFPS", true, {{"numerator", 'n'}, {"denominator", 'i'}}, assume_fps},
         {"KillAudio", true, {}, kill_audio},
         {"KillVideo", true, {}, kill_video},
-        {"ConvertToYV24", true, {}, convert},
-        {"ConvertToYV16", true, {}, convert},
-        {"ConvertToYV12", true, {}, convert},
+        {"AudioDub", true, {{"audio", 'c'}}, audio_dub},
+        {"ConvertToYV24", true, {{"matrix", 's'}}, convert},
+        {"ConvertToYV16", true, {{"matrix", 's'}}, convert},
+        {"ConvertToYV12", true, {{"matrix", 's'}}, convert},
         {"StandinSilence", true, {}, standin_silence},
 #ifndef STANDIN_CLASSIC
         {"ConvertBits", true, {{"bits", 'i'}}, convert_bits},
-        {"ConvertToYUV444", true, {}, convert_to_yuv444},
-        {"propSet", true, {{"key", 's'}, {"value", 'i'}}, prop_set},
+        {"ConvertToYUV444", true, {{"matrix", 's'}}, convert_to_yuv444},
+        {"ConvertToPlanarRGB", true, {}, convert_to_planar_rgb},
+        {"ConvertToPlanarRGBA", true, {}, convert_to_planar_rgb},
+        {"propSet", true, {{"key", 's'}, {"value", 'p'}}, prop_set},
         {"propDelete", true, {{"key", 's'}}, prop_delete},
         {"SetChannelMask", true, {{"known", 'b'}, {"mask", 'i'}}, set_channel_mask},
 #endif
@@ -472,6 +551,8 @@ bool fits(char type, const value& v)
     case 'n': return v.type == AVS_TAG_INT || v.type == AVS_TAG_FLOAT;
     case 's': return v.type == AVS_TAG_STRING;
     case 'b': return v.type == AVS_TAG_BOOL;
+    case 'c': return v.type == AVS_TAG_CLIP;
+    case 'p': return v.type == AVS_TAG_INT || v.type == AVS_TAG_FLOAT || v.type == AVS_TAG_ARRAY;
     }
     return false;
 }

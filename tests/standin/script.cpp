@@ -65,7 +65,7 @@ struct line_parser {
                 fail("unterminated string");
             current = {TK_STRING, line.substr(pos + 1, end - pos - 1)};
             pos = end + 1;
-        } else if (c == '(' || c == ')' || c == ',' || c == '=' || c == '.' || c == '-') {
+        } else if (c == '(' || c == ')' || c == ',' || c == '=' || c == '.' || c == '-' || c == '[' || c == ']') {
             current = {TK_PUNCT, std::string(1, c)};
             ++pos;
         } else {
@@ -123,6 +123,20 @@ struct line_parser {
             advance();
             if (current.kind != TK_INT && current.kind != TK_FLOAT)
                 fail("expected a number after '-'");
+        }
+        if (!negative && at_punct('[')) {
+            // An array literal, as AviSynth+ scripts write them.
+            advance();
+            v.type = AVS_TAG_ARRAY;
+            while (!at_punct(']')) {
+                v.array.push_back(parse_expression());
+                if (at_punct(','))
+                    advance();
+                else if (!at_punct(']'))
+                    fail("expected ',' or ']'");
+            }
+            advance();
+            return v;
         }
         switch (current.kind) {
         case TK_INT:

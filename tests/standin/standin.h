@@ -25,15 +25,21 @@ struct frame_store {
     std::vector<unsigned char> bytes;
     AVS_VideoFrameBuffer vfb{};
     int planes = 0;
-    int region[3] = {0, 0, 0};    // start of the Y, U, V regions
-    int pitch[3] = {0, 0, 0};
-    int row_size[3] = {0, 0, 0};
-    int height[3] = {0, 0, 0};
+    int region[4] = {0, 0, 0, 0};    // start of the Y, U, V and alpha regions (G, B, R, alpha)
+    int pitch[4] = {0, 0, 0, 0};
+    int row_size[4] = {0, 0, 0, 0};
+    int height[4] = {0, 0, 0, 0};
+};
+
+// A frame property: integers or floats, one or more.
+struct property {
+    std::vector<int64_t> integers;
+    std::vector<double> floats;
 };
 
 struct clip_data {
     AVS_VideoInfo vi{};
-    std::map<std::string, int64_t> props;  // every frame's properties (integers only)
+    std::map<std::string, property> props;  // every frame's properties
     fault_plan fault;
     bool silent = false;  // zero samples, as the real BlankClip gives (for benchmarks)
     // Where this clip lies in the clip its content was made for (Trim):
@@ -49,7 +55,8 @@ struct clip_data {
 std::map<std::string, struct value>& global_variables();
 using clip_ref = std::shared_ptr<clip_data>;
 
-// A script value. type is one of the AVS_TAG_ letters.
+// A script value. type is one of the AVS_TAG_ letters; an array literal
+// ([0.68, 0.265, 0.15]) is AVS_TAG_ARRAY.
 struct value {
     short type = AVS_TAG_VOID;
     int64_t integer = 0;
@@ -57,6 +64,7 @@ struct value {
     bool boolean = false;
     std::string string;
     clip_ref clip;
+    std::vector<value> array;
 };
 
 struct script_error : std::runtime_error {
@@ -84,7 +92,7 @@ constexpr unsigned STANDIN_SPEAKER_BITS = 0x3FFFF;
 struct format_def {
     const char* name;
     int pixel_type;
-    int planes;            // 1 for interleaved formats and Y8
+    int planes;            // 1 for interleaved formats and Y8, 4 with an alpha plane
     int bytes_per_pixel;   // of plane 0; chroma planes share the sample size
     int shift_w, shift_h;  // chroma subsampling
     int width_mod, height_mod;
