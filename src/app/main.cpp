@@ -15,6 +15,7 @@
 #include "reports/bluray_args.h"
 #include "reports/info_report.h"
 #include "writers/audio_stream.h"
+#include "writers/matroska_stream.h"
 #include "writers/video_stream.h"
 
 static AVS_Value invoke_import(AVS_ScriptEnvironment* env, const std::string& path, bool utf8)
@@ -185,9 +186,10 @@ int main(int argc, char** argv)
     if ((line.start != FRAME_NOT_GIVEN || line.end != FRAME_NOT_GIVEN) && line.mode != MODE_X264BD)
         clip = apply_frame_range(clip, env, line.start, line.end);
     // Where the source describes its field order only on its frames, the
-    // modes that read the clip's flags say so first. --depth follows the
-    // frame (see write_video); audio has no fields.
-    if (line.mode != MODE_AUDIO && !(line.mode == MODE_VIDEO && line.depth != DEPTH_DEFAULT)) {
+    // modes that read the clip's flags say so first. --depth and mkv follow
+    // the frame (see plan_video); audio has no fields.
+    const bool follows_frames = line.mode == MODE_MKV || (line.mode == MODE_VIDEO && line.depth != DEPTH_DEFAULT);
+    if (line.mode != MODE_AUDIO && !follows_frames) {
         const AVS_VideoInfo& vi = *avs.avs_get_video_info(clip);
         warn_of_field_order_mismatch(read_first_frame_properties(clip, env, vi), vi, line.mode);
     }
@@ -196,6 +198,7 @@ int main(int argc, char** argv)
     case MODE_VIDEO: clip = write_video(clip, env, video_options_for(line, argv)); break;
     case MODE_INFO: print_info(clip); break;
     case MODE_X264BD: suggest_bluray_args(clip); break;
+    case MODE_MKV: clip = write_matroska(clip, env, line.depth); break;
     case MODE_USAGE: break;
     }
 

@@ -19,6 +19,12 @@ static const char usage_lines[] =
     "   info   - output information about aviscript clip.\n"
     "   x264bd - suggest x264 arguments for bluray disc encoding.\n";
 
+static const char more_modes_section[] =
+    "More modes:\n"
+    "   mkv    - output video and audio as one matroska stream to stdout,\n"
+    "            with the clip's colour, hdr metadata, timing, field order\n"
+    "            and aspect ratio.\n";
+
 static const char options_section[] =
     "Options, before the mode (clipspout [OPTIONS] MODE SCRIPT):\n"
     "   -s N, --start=N   the first frame (from 0); the range reaches video,\n"
@@ -28,10 +34,11 @@ static const char options_section[] =
     "                     sets the script's global string variable NAME\n"
     "                     (repeatable; VarExist(\"NAME\") tells it was given)\n"
     "   --depth=keep|8|10|12|14|16\n"
-    "                     video: keep the clip's chroma layout, at its own\n"
+    "                     video, mkv: keep the clip's chroma layout, at its own\n"
     "                     depth (keep; 32-bit float as 16) or the one given;\n"
     "                     without it every clip becomes 8-bit 4:4:4, 4:2:2,\n"
-    "                     4:1:1, 4:2:0 or mono\n"
+    "                     4:1:1, 4:2:0 or mono (mkv: RGB stays RGB, alpha\n"
+    "                     stays)\n"
     "   --timecodes FILE, --timecodes=FILE\n"
     "                     video: writes each frame's start time (timestamp\n"
     "                     format v2) to FILE, from its own duration where the\n"
@@ -60,10 +67,14 @@ static const char options_section[] =
 
 static run_mode parse_mode(const char* keyword)
 {
-    static const char* const keywords[] = {"audio", "video", "info", "x264bd"};
-    for (int mode = MODE_AUDIO; mode < MODE_USAGE; ++mode)
-        if (strcmp(keyword, keywords[mode]) == 0)
-            return static_cast<run_mode>(mode);
+    static const struct {
+        const char* keyword;
+        run_mode mode;
+    } modes[] = {{"audio", MODE_AUDIO}, {"video", MODE_VIDEO}, {"info", MODE_INFO}, {"x264bd", MODE_X264BD},
+                 {"mkv", MODE_MKV}};
+    for (const auto& m : modes)
+        if (strcmp(keyword, m.keyword) == 0)
+            return m.mode;
     return MODE_USAGE;
 }
 
@@ -173,6 +184,7 @@ command_line parse_command_line(int argc, char** argv)
         }
         if (strcmp(arg, "--help") == 0) {
             fputs(usage_lines, stdout);
+            fputs(more_modes_section, stdout);
             fputs(options_section, stdout);
             exit(fflush(stdout) == 0 ? 0 : 2);
         }

@@ -6,11 +6,13 @@
 #include <string>
 #include <vector>
 
-#include "writers/audio_stream.h"
+#include "common/version.h"
+
 #include "frameserver/video_plan.h"
+#include "writers/audio_stream.h"
 #include "writers/video_stream.h"
 
-enum run_mode { MODE_AUDIO = 0, MODE_VIDEO = 1, MODE_INFO = 2, MODE_X264BD = 3, MODE_USAGE = 4 };
+enum run_mode { MODE_AUDIO = 0, MODE_VIDEO = 1, MODE_INFO = 2, MODE_X264BD = 3, MODE_USAGE = 4, MODE_MKV = 5 };
 
 // -a NAME=VALUE: a global string variable set before the script runs.
 struct script_argument {
@@ -35,5 +37,3 @@ struct command_line {
 // Reads the arguments. The usage text (status 2), an option error (status
 // 2) and --help (status 0) end the process here.
 command_line parse_command_line(int argc, char** argv);
-
-constexpr const char* CLIPSPOUT_VERSION = "0.2.0";

@@ -109,6 +109,7 @@ frame_properties read_first_frame_properties(AVS_Clip* clip, AVS_ScriptEnvironme
         properties.primaries = read.code_point("_Primaries", is_known_primaries);
         properties.transfer = read.code_point("_Transfer", is_known_transfer);
         properties.mastering = read_mastering_display(read);
+        read_frame_duration(env, frame, &properties.duration_num, &properties.duration_den);
         properties.has_light_level = read.number("ContentLightLevelMax", 0, &properties.max_content_light) &&
                                      read.number("ContentLightLevelAverage", 0, &properties.max_frame_average_light) &&
                                      properties.max_content_light >= 0 && properties.max_frame_average_light >= 0;

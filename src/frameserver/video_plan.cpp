@@ -217,6 +217,13 @@ const AVS_VideoInfo* prepare_deep_video(AVS_Clip** clip, AVS_ScriptEnvironment* 
     // out at 16 bits.
     if (carrier == CARRIER_Y4M && format.kind == PIXEL_MONO && bits == 14)
         bits = 16;
+    // Packed RGB comes only at 8 and 16 bits; at any other depth it is
+    // planar.
+    if (format.kind == PIXEL_PACKED_RGB && bits != 8 && bits != 16) {
+        vi = announce_and_convert(clip, env, format.alpha ? "ConvertToPlanarRGBA" : "ConvertToPlanarRGB",
+                                  format.alpha ? "planar rgba" : "planar rgb");
+        format = describe_pixel_type(vi->pixel_type);
+    }
     if (bits != format.bits) {
         vi = convert_bits(clip, env, bits);
         format = describe_pixel_type(vi->pixel_type);

@@ -2,28 +2,6 @@
 
 #include "common/diag.h"
 
-namespace {
-
-int64_t gcd(int64_t a, int64_t b)
-{
-    while (b) {
-        int64_t t = a % b;
-        a = b;
-        b = t;
-    }
-    return a;
-}
-
-bool multiply(int64_t a, int64_t b, int64_t* product)
-{
-    if (a != 0 && (b > INT64_MAX / a || b < INT64_MIN / a))
-        return false;
-    *product = a * b;
-    return true;
-}
-
-}  // namespace
-
 std::string milliseconds_text(int64_t num, int64_t den)
 {
     // Nine decimals of the seconds, one digit at a time so that nothing
@@ -56,17 +34,10 @@ void timecodes_add_frame(timecodes_file& timecodes, int64_t num, int64_t den)
     if (!timecodes.file)
         return;
     timecodes.ok = timecodes.ok &&
-                   fprintf(timecodes.file, "%s\n", milliseconds_text(timecodes.start_num, timecodes.start_den).c_str()) > 0;
-    // start + num/den, over the least common denominator, in lowest terms.
-    const int64_t g = gcd(timecodes.start_den, den);
-    int64_t den_sum = 0, left = 0, right = 0;
-    if (!multiply(timecodes.start_den / g, den, &den_sum) || !multiply(timecodes.start_num, den / g, &left) ||
-        !multiply(num, timecodes.start_den / g, &right) || left > INT64_MAX - right || den_sum > INT64_MAX / 10)
+                   fprintf(timecodes.file, "%s\n", milliseconds_text(timecodes.start.num, timecodes.start.den).c_str()) > 0;
+    if (!add_time(timecodes.start, num, den))
         diag_print(DIAG_ERROR, "frame durations too fine to add up exactly for the timecodes in \"%s\".\n",
                    timecodes.path.c_str());
-    const int64_t reduce = gcd(left + right, den_sum);
-    timecodes.start_num = (left + right) / reduce;
-    timecodes.start_den = den_sum / reduce;
 }
 
 bool timecodes_end(timecodes_file& timecodes)

@@ -6,14 +6,16 @@
 #include <cstdio>
 #include <string>
 
+#include "writers/stream_time.h"
+
 // Format v2: "# timestamp format v2", then one line a frame, its start in
 // milliseconds with 6 decimals; the first frame written is at 0.
 struct timecodes_file {
     FILE* file = nullptr;  // null: no timecodes asked for
     std::string path;      // for messages
-    // The next frame's start in seconds, kept exact: an hour of 24000/1001
-    // must not drift.
-    int64_t start_num = 0, start_den = 1;
+    // The next frame's start, kept exact: an hour of 24000/1001 must not
+    // drift.
+    exact_time start;
     bool ok = true;
 };
 

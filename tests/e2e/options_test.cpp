@@ -59,9 +59,9 @@ TEST(Options, EachCommandLine)
         {{}, 2, "", USAGE_TEXT},
         {{"info", dash}, 0, "v:width       16", ""},
         // --help and --version answer on standard output.
-        {{"--help"}, 0, USAGE_TEXT + std::string("Options, before the mode"), ""},
+        {{"--help"}, 0, USAGE_TEXT + std::string("More modes:\n   mkv    - output video and audio as one matroska stream"), ""},
         {{"--depth=10", "--help", "video"}, 0, USAGE_TEXT, ""},
-        {{"--version"}, 0, "clipspout 0.2.0\nframe server: clipspout's stand-in frame server\n", ""},
+        {{"--version"}, 0, "clipspout 0.3.0\nframe server: clipspout's stand-in frame server\n", ""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::PrintToString(c.args));
@@ -81,7 +81,7 @@ TEST(Options, EachCommandLine)
     absent.frameserver = NO_FRAMESERVER;
     run_result r = run_tool({"--version"}, absent);
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(lf_text(r.out), "clipspout 0.2.0\n");
+    EXPECT_EQ(lf_text(r.out), "clipspout 0.3.0\n");
     EXPECT_EQ(r.err.rfind("clipspout [warn]: no frame server to report: cannot load " + frameserver_library(), 0), 0u)
         << r.err;
 }

@@ -12,6 +12,7 @@
 
 #include "batch_cases.h"
 #include "field_order_cases.h"
+#include "matroska_cases.h"
 #include "timecodes_cases.h"
 #include "harness.h"
 
@@ -411,13 +412,16 @@ TEST_F(RealServer, StandinAgreesOnReportsHeadersAndMessages)
             out = out.substr(0, out.find('\n') + 1) + " bytes: " + std::to_string(out.size());
         else if (mode == "audio")
             out = out.substr(0, 80) + " bytes: " + std::to_string(out.size());
+        else if (mode == "mkv")  // all but the samples: every element and size
+            out = out.substr(0, out.find("\x1F\x43\xB6\x75")) + " bytes: " + std::to_string(out.size());
         return "status " + std::to_string(r.status) + "\n" + out + "\n" + r.err;
     };
     int n = 0;
     for (const char* text : scripts) {
         std::string script = write_script("agree" + std::to_string(n++) + ".avs", std::string(text) + "\n");
         for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
-                 {"info"}, {"x264bd"}, {"video"}, {"audio"}, {"--depth=keep", "video"}, {"--depth=10", "video"}}) {
+                 {"info"}, {"x264bd"}, {"video"}, {"audio"}, {"--depth=keep", "video"}, {"--depth=10", "video"},
+                 {"mkv"}, {"--depth=keep", "mkv"}}) {
             std::vector<std::string> line = args;
             line.push_back(script);
             const std::string& mode = args.back();
@@ -626,4 +630,98 @@ TEST_F(RealServer, TimecodesFollowTheFramesWritten)
 TEST_F(RealServer, ChromaSitingUnderDepth)
 {
     check_chroma_siting(on_real_server());
+}
+
+TEST_F(RealServer, MatroskaMetadataAsFfprobeReadsIt)
+{
+    check_matroska_metadata(on_real_server());
+}
+
+TEST_F(RealServer, MatroskaAudioOfEverySampleTypeEqualsTheAudioMode)
+{
+    // At 750 Hz Tone's phase steps by 1/64 a sample, exact in binary: a
+    // sample is the same whichever fetch brings it.
+    check_matroska_audio(on_real_server(), [](const std::string& type, int channels) {
+        static const std::map<std::string, std::string> conversions = {
+            {"8bit", "ConvertAudioTo8bit"}, {"16bit", "ConvertAudioTo16bit"}, {"24bit", "ConvertAudioTo24bit"},
+            {"32bit", "ConvertAudioTo32bit"}, {"float", "ConvertAudioToFloat"}};
+        return "AudioDub(BlankClip(length=30, width=32, height=16, pixel_type=\"YV12\", fps=25), Tone(length=1.5, "
+               "frequency=750, samplerate=48000, channels=" + std::to_string(channels) + ", type=\"Sine\"))\n" +
+               conversions.at(type) + "()\n";
+    });
+}
+
+TEST_F(RealServer, MatroskaTimingAndInterleaving)
+{
+    check_matroska_timing(on_real_server());
+}
+
+TEST_F(RealServer, MatroskaRangesAndFailures)
+{
+    check_matroska_ranges_and_failures(on_real_server());
+}
+
+TEST_F(RealServer, MatroskaFramesAreTheVideoModesAndRgbReadsAsItsPlanarTwin)
+{
+    // YUV: the frames that video writes, at the same depth.
+    for (const char* layout : {"YV12\")", "YV16\")", "YV24\")", "YV24\").ConvertToYV411()", "YV24\").ConvertToY8()",
+                               "YUV420P10\")", "YUV422P16\")", "YUV444P10\").ConvertToY()", "YUV444P12\")"}) {
+        SCOPED_TRACE(layout);
+        std::string script = write_script("bars.avs", std::string("ColorBars(width=68, height=32, pixel_type=\"") +
+                                                          layout + ".Trim(0, 3).KillAudio()\n");
+        run_result mkv = run_tool({"--depth=keep", "mkv", script}, on_real_server());
+        run_result y4m = run_tool({"--depth=keep", "video", script}, on_real_server());
+        ASSERT_EQ(mkv.status, 0) << mkv.err;
+        const std::string pix_fmt = probe_fields(mkv.out)["pix_fmt"];
+        EXPECT_EQ(pix_fmt, shell("ffprobe -v error -show_entries stream=pix_fmt -of csv=p=0 '" +
+                                 write_script("bars.y4m", y4m.out) + "' | tr -d '\\n'"));
+        EXPECT_TRUE(matroska_frames(mkv.out, pix_fmt) ==
+                    shell("ffmpeg -v error -i '" + write_script("bars.y4m", y4m.out) + "' -f rawvideo -"));
+    }
+    // Packed RGB lies bottom row first in the frame server and goes out top
+    // row first: it reads as the same clip made planar by AviSynth+, which
+    // goes out as it lies.
+    const struct {
+        const char* type;
+        const char* planar;
+        const char* pix_fmt;
+    } rgb[] = {{"RGB24", "ConvertToPlanarRGB", "gbrp"},
+               {"RGB32", "ConvertToPlanarRGBA", "gbrap"},
+               {"RGB48", "ConvertToPlanarRGB", "gbrp16le"},
+               {"RGB64", "ConvertToPlanarRGBA", "gbrap16le"}};
+    for (const auto& c : rgb) {
+        SCOPED_TRACE(c.type);
+        const std::string bars = std::string("ColorBars(width=68, height=32, pixel_type=\"") + c.type +
+                                 "\").Trim(0, 3).KillAudio()\n";
+        run_result packed = run_tool({"--depth=keep", "mkv", write_script("packed.avs", bars)}, on_real_server());
+        run_result planar = run_tool({"--depth=keep", "mkv", write_script("planar.avs", bars + c.planar + "()\n")},
+                                     on_real_server());
+        ASSERT_EQ(packed.status, 0) << packed.err;
+        ASSERT_EQ(planar.status, 0) << planar.err;
+        std::string frames = matroska_frames(packed.out, c.pix_fmt);
+        EXPECT_EQ(frames.size(), 4u * 68 * 32 * (std::string(c.pix_fmt).find("16") != std::string::npos ? 2 : 1) *
+                                     (std::string(c.pix_fmt) == "gbrp" || std::string(c.pix_fmt) == "gbrp16le" ? 3 : 4));
+        EXPECT_TRUE(frames == matroska_frames(planar.out, c.pix_fmt)) << "packed and planar RGB read differently";
+    }
+    // Alpha: the YUV planes as video writes them, then the alpha plane.
+    for (const char* type : {"YUVA420", "YUVA444P10"}) {
+        SCOPED_TRACE(type);
+        const std::string bars =
+            std::string("ColorBars(width=68, height=32, pixel_type=\"") + type + "\").Trim(0, 3).KillAudio()\n";
+        run_result mkv = run_tool({"--depth=keep", "mkv", write_script("alpha.avs", bars)}, on_real_server());
+        run_result yuv = run_tool({"--depth=keep", "video", write_script("yuv.avs", bars)}, on_real_server());
+        run_result alpha = run_tool({"--depth=keep", "video", write_script("a.avs", bars + "ExtractA()\n")},
+                                    on_real_server());
+        ASSERT_EQ(mkv.status, 0) << mkv.err;
+        const bool deep = std::string(type).find("P10") != std::string::npos;
+        const std::string pix_fmt = deep ? "yuva444p10le" : "yuva420p";
+        EXPECT_EQ(probe_fields(mkv.out)["pix_fmt"], pix_fmt);
+        const std::string yuv_frames = shell("ffmpeg -v error -i '" + write_script("y.y4m", yuv.out) + "' -f rawvideo -");
+        const std::string alpha_frames = shell("ffmpeg -v error -i '" + write_script("a.y4m", alpha.out) + "' -f rawvideo -");
+        const size_t yuv_size = yuv_frames.size() / 4, alpha_size = alpha_frames.size() / 4;
+        std::string expected;
+        for (size_t n = 0; n < 4; ++n)
+            expected += yuv_frames.substr(n * yuv_size, yuv_size) + alpha_frames.substr(n * alpha_size, alpha_size);
+        EXPECT_TRUE(matroska_frames(mkv.out, pix_fmt) == expected);
+    }
 }

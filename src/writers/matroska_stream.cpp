@@ -1,0 +1,488 @@
+// Matroska (RFC 9559) in the form a pipe can carry: the EBML header, a
+// Segment of unknown size holding Info and Tracks, then Clusters, each
+// written whole with its size, and no Cues. Video is V_UNCOMPRESSED under
+// ffmpeg's raw FourCC for its layout; audio is PCM. Every frame goes out in
+// a Cluster of its own, beside the samples of its span of time, so a
+// reader never holds more than about a frame's worth of either.
+//
+// Timestamps are milliseconds. Each frame starts at the exact sum of the
+// durations before it (its own _DurationNum/_DurationDen, else the clip's
+// rate), rounded once; a sample's time is its number over the rate.
+
+#include "writers/matroska_stream.h"
+
+#include <cinttypes>
+#include <cmath>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "common/diag.h"
+#include "common/platform.h"
+#include "common/progress.h"
+#include "common/version.h"
+#include "frameserver/avs_library.h"
+#include "frameserver/clip_traits.h"
+#include "frameserver/video_plan.h"
+#include "writers/binary_stdout.h"
+#include "writers/ebml.h"
+#include "writers/stream_time.h"
+
+namespace {
+
+// Element ids.
+enum : uint32_t {
+    EBML = 0x1A45DFA3,
+    EBML_VERSION = 0x4286,
+    EBML_READ_VERSION = 0x42F7,
+    EBML_MAX_ID_LENGTH = 0x42F2,
+    EBML_MAX_SIZE_LENGTH = 0x42F3,
+    DOC_TYPE = 0x4282,
+    DOC_TYPE_VERSION = 0x4287,
+    DOC_TYPE_READ_VERSION = 0x4285,
+    SEGMENT = 0x18538067,
+    INFO = 0x1549A966,
+    TIMESTAMP_SCALE = 0x2AD7B1,
+    MUXING_APP = 0x4D80,
+    WRITING_APP = 0x5741,
+    TRACKS = 0x1654AE6B,
+    TRACK_ENTRY = 0xAE,
+    TRACK_NUMBER = 0xD7,
+    TRACK_UID = 0x73C5,
+    TRACK_TYPE = 0x83,
+    FLAG_LACING = 0x9C,
+    LANGUAGE = 0x22B59C,
+    CODEC_ID = 0x86,
+    DEFAULT_DURATION = 0x23E383,
+    VIDEO = 0xE0,
+    FLAG_INTERLACED = 0x9A,
+    FIELD_ORDER = 0x9D,
+    PIXEL_WIDTH = 0xB0,
+    PIXEL_HEIGHT = 0xBA,
+    DISPLAY_WIDTH = 0x54B0,
+    DISPLAY_HEIGHT = 0x54BA,
+    DISPLAY_UNIT = 0x54B2,
+    COLOUR_SPACE = 0x2EB524,
+    COLOUR = 0x55B0,
+    MATRIX_COEFFICIENTS = 0x55B1,
+    CHROMA_SITING_HORZ = 0x55B7,
+    CHROMA_SITING_VERT = 0x55B8,
+    RANGE = 0x55B9,
+    TRANSFER_CHARACTERISTICS = 0x55BA,
+    PRIMARIES = 0x55BB,
+    MAX_CLL = 0x55BC,
+    MAX_FALL = 0x55BD,
+    MASTERING_METADATA = 0x55D0,
+    PRIMARY_R_CHROMATICITY_X = 0x55D1,  // then R y, G x, G y, B x, B y, white point x, y
+    LUMINANCE_MAX = 0x55D9,
+    LUMINANCE_MIN = 0x55DA,
+    AUDIO = 0xE1,
+    SAMPLING_FREQUENCY = 0xB5,
+    CHANNELS = 0x9F,
+    BIT_DEPTH = 0x6264,
+    CLUSTER = 0x1F43B675,
+    TIMESTAMP = 0xE7,
+    SIMPLE_BLOCK = 0xA3,
+};
+
+constexpr int64_t MILLISECONDS = 1000;  // timestamp units a second: TimestampScale 1,000,000 ns
+constexpr int TRACK_VIDEO = 1, TRACK_AUDIO = 2;
+
+// Where chroma sits (_ChromaLocation 0 left, 1 center, 2 top left, 3 top,
+// 4 bottom left, 5 bottom) in Matroska's terms: horizontally 1 collocated
+// with the left sample or 2 half way, vertically 1 collocated with the top
+// or 2 half way; it has no word for the bottom.
+void put_chroma_siting(ebml_bytes& colour, int location)
+{
+    static const int horizontal[] = {1, 2, 1, 2, 1, 2};
+    static const int vertical[] = {2, 2, 1, 1, 0, 0};
+    put_ebml_uint(colour, CHROMA_SITING_HORZ, static_cast<uint64_t>(horizontal[location]));
+    if (vertical[location])
+        put_ebml_uint(colour, CHROMA_SITING_VERT, static_cast<uint64_t>(vertical[location]));
+}
+
+// What frame 0 says of the picture; an element for each thing it says.
+ebml_bytes colour_of(const video_plan& plan)
+{
+    const frame_properties& p = plan.frame0;
+    ebml_bytes colour;
+    if (p.matrix != PROPERTY_ABSENT)
+        put_ebml_uint(colour, MATRIX_COEFFICIENTS, static_cast<uint64_t>(p.matrix));
+    const bool subsampled = plan.layout.kind == PIXEL_PLANAR_YUV && (plan.layout.shift_w || plan.layout.shift_h);
+    if (subsampled && p.chroma_location != PROPERTY_ABSENT)
+        put_chroma_siting(colour, p.chroma_location);
+    if (p.colour_range != PROPERTY_ABSENT)
+        put_ebml_uint(colour, RANGE, p.colour_range == 1 ? 1 : 2);  // broadcast, full
+    if (p.transfer != PROPERTY_ABSENT)
+        put_ebml_uint(colour, TRANSFER_CHARACTERISTICS, static_cast<uint64_t>(p.transfer));
+    if (p.primaries != PROPERTY_ABSENT)
+        put_ebml_uint(colour, PRIMARIES, static_cast<uint64_t>(p.primaries));
+    if (p.has_light_level) {
+        put_ebml_uint(colour, MAX_CLL, static_cast<uint64_t>(std::llround(p.max_content_light)));
+        put_ebml_uint(colour, MAX_FALL, static_cast<uint64_t>(std::llround(p.max_frame_average_light)));
+    }
+    const mastering_display& m = p.mastering;
+    if (m.has_primaries || m.has_luminance) {
+        ebml_bytes mastering;
+        if (m.has_primaries) {
+            const double chromaticities[] = {m.primaries_x[0], m.primaries_y[0], m.primaries_x[1], m.primaries_y[1],
+                                             m.primaries_x[2], m.primaries_y[2], m.white_x,        m.white_y};
+            for (uint32_t i = 0; i < 8; ++i)
+                put_ebml_float(mastering, PRIMARY_R_CHROMATICITY_X + i, chromaticities[i]);
+        }
+        if (m.has_luminance) {
+            put_ebml_float(mastering, LUMINANCE_MAX, m.max_luminance);
+            put_ebml_float(mastering, LUMINANCE_MIN, m.min_luminance);
+        }
+        put_ebml_master(colour, MASTERING_METADATA, mastering);
+    }
+    return colour;
+}
+
+int64_t gcd(int64_t a, int64_t b)
+{
+    while (b) {
+        int64_t t = a % b;
+        a = b;
+        b = t;
+    }
+    return a;
+}
+
+void put_video_track(ebml_bytes& tracks, const video_plan& plan, int64_t default_duration_ns)
+{
+    const AVS_VideoInfo& vi = *plan.vi;
+    ebml_bytes video;
+    put_ebml_uint(video, FLAG_INTERLACED, plan.order == FIELD_PROGRESSIVE ? 2 : 1);
+    put_ebml_uint(video, FIELD_ORDER, plan.order == FIELD_PROGRESSIVE ? 0 : plan.order == FIELD_TFF ? 1 : 6);
+    put_ebml_uint(video, PIXEL_WIDTH, static_cast<uint64_t>(vi.width));
+    put_ebml_uint(video, PIXEL_HEIGHT, static_cast<uint64_t>(vi.height));
+    if (plan.frame0.sar_num > 0) {
+        // The display aspect ratio, exact and in lowest terms, which gives
+        // back the pixels' own aspect ratio.
+        const int64_t width = vi.width * plan.frame0.sar_num, height = vi.height * plan.frame0.sar_den;
+        const int64_t g = gcd(width, height);
+        put_ebml_uint(video, DISPLAY_WIDTH, static_cast<uint64_t>(width / g));
+        put_ebml_uint(video, DISPLAY_HEIGHT, static_cast<uint64_t>(height / g));
+        put_ebml_uint(video, DISPLAY_UNIT, 3);
+    }
+    const unsigned char fourcc[4] = {
+        static_cast<unsigned char>(plan.layout.fourcc), static_cast<unsigned char>(plan.layout.fourcc >> 8),
+        static_cast<unsigned char>(plan.layout.fourcc >> 16), static_cast<unsigned char>(plan.layout.fourcc >> 24)};
+    put_ebml_binary(video, COLOUR_SPACE, fourcc, sizeof fourcc);
+    const ebml_bytes colour = colour_of(plan);
+    if (!colour.empty())
+        put_ebml_master(video, COLOUR, colour);
+
+    ebml_bytes entry;
+    put_ebml_uint(entry, TRACK_NUMBER, TRACK_VIDEO);
+    put_ebml_uint(entry, TRACK_UID, TRACK_VIDEO);
+    put_ebml_uint(entry, TRACK_TYPE, 1);
+    put_ebml_uint(entry, FLAG_LACING, 0);
+    put_ebml_string(entry, LANGUAGE, "und");
+    put_ebml_string(entry, CODEC_ID, "V_UNCOMPRESSED");
+    if (default_duration_ns > 0)
+        put_ebml_uint(entry, DEFAULT_DURATION, static_cast<uint64_t>(default_duration_ns));
+    put_ebml_master(entry, VIDEO, video);
+    put_ebml_master(tracks, TRACK_ENTRY, entry);
+}
+
+void put_audio_track(ebml_bytes& tracks, const AVS_VideoInfo& vi, int number)
+{
+    ebml_bytes audio;
+    put_ebml_float(audio, SAMPLING_FREQUENCY, vi.audio_samples_per_second);
+    put_ebml_uint(audio, CHANNELS, static_cast<uint64_t>(vi.nchannels));
+    put_ebml_uint(audio, BIT_DEPTH, static_cast<uint64_t>(sample_bytes(vi.sample_type) * 8));
+
+    ebml_bytes entry;
+    put_ebml_uint(entry, TRACK_NUMBER, static_cast<uint64_t>(number));
+    put_ebml_uint(entry, TRACK_UID, static_cast<uint64_t>(number));
+    put_ebml_uint(entry, TRACK_TYPE, 2);
+    put_ebml_uint(entry, FLAG_LACING, 0);
+    put_ebml_string(entry, LANGUAGE, "und");
+    // 8-bit PCM is unsigned here, as in WAV and as the frame server has it.
+    put_ebml_string(entry, CODEC_ID, vi.sample_type == AVS_SAMPLE_FLOAT ? "A_PCM/FLOAT/IEEE" : "A_PCM/INT/LIT");
+    put_ebml_master(entry, AUDIO, audio);
+    put_ebml_master(tracks, TRACK_ENTRY, entry);
+}
+
+// Everything before the first Cluster.
+ebml_bytes stream_head(const video_plan* video, int64_t default_duration_ns, const AVS_VideoInfo& vi, int audio_track)
+{
+    ebml_bytes header;
+    put_ebml_uint(header, EBML_VERSION, 1);
+    put_ebml_uint(header, EBML_READ_VERSION, 1);
+    put_ebml_uint(header, EBML_MAX_ID_LENGTH, 4);
+    put_ebml_uint(header, EBML_MAX_SIZE_LENGTH, 8);
+    put_ebml_string(header, DOC_TYPE, "matroska");
+    put_ebml_uint(header, DOC_TYPE_VERSION, 4);       // the Colour elements
+    put_ebml_uint(header, DOC_TYPE_READ_VERSION, 2);  // SimpleBlock
+
+    const std::string app = std::string("clipspout ") + CLIPSPOUT_VERSION;
+    ebml_bytes info;
+    put_ebml_uint(info, TIMESTAMP_SCALE, 1000000000 / MILLISECONDS);
+    put_ebml_string(info, MUXING_APP, app);
+    put_ebml_string(info, WRITING_APP, app);
+
+    ebml_bytes tracks;
+    if (video)
+        put_video_track(tracks, *video, default_duration_ns);
+    if (audio_track)
+        put_audio_track(tracks, vi, audio_track);
+
+    ebml_bytes head;
+    put_ebml_master(head, EBML, header);
+    put_ebml_id(head, SEGMENT);
+    put_ebml_unknown_size(head);
+    put_ebml_master(head, INFO, info);
+    put_ebml_master(head, TRACKS, tracks);
+    return head;
+}
+
+// A SimpleBlock's payload, where it lies, and its time.
+struct block {
+    int track = 0;
+    int64_t milliseconds = 0;
+    size_t size = 0;
+    const out_chunk* pieces = nullptr;
+    size_t piece_count = 0;
+};
+
+// Writes one Cluster holding the blocks, in one gathered write; true if all
+// of it reached the output. The Cluster's time is its first block's; the
+// others follow within a frame's span, well inside the 32.767 s a block's
+// relative time can reach.
+bool write_cluster(const block* blocks, int count, ebml_bytes& heads, std::vector<out_chunk>& chunks)
+{
+    const int64_t cluster_time = blocks[0].milliseconds;
+    ebml_bytes timestamp;
+    put_ebml_uint(timestamp, TIMESTAMP, static_cast<uint64_t>(cluster_time));
+    uint64_t body = timestamp.size();
+    for (int i = 0; i < count; ++i) {
+        const uint64_t block_size = 4 + blocks[i].size;  // track, relative time, flags, payload
+        body += ebml_head_size(SIMPLE_BLOCK, block_size) + block_size;
+    }
+    // All heads first, then the pieces that point into them, so that heads
+    // is not reallocated under a piece.
+    heads.clear();
+    put_ebml_head(heads, CLUSTER, body);
+    heads.insert(heads.end(), timestamp.begin(), timestamp.end());
+    size_t ends[2] = {};
+    for (int i = 0; i < count; ++i) {
+        put_ebml_head(heads, SIMPLE_BLOCK, 4 + blocks[i].size);
+        heads.push_back(static_cast<unsigned char>(0x80 | blocks[i].track));  // the track as a 1-byte EBML number
+        const int64_t relative = blocks[i].milliseconds - cluster_time;
+        heads.push_back(static_cast<unsigned char>(static_cast<uint64_t>(relative) >> 8));
+        heads.push_back(static_cast<unsigned char>(relative));
+        heads.push_back(0x80);  // a keyframe: every frame and every run of samples stands alone
+        ends[i] = heads.size();
+    }
+    chunks.clear();
+    size_t expected = heads.size();
+    for (int i = 0; i < count; ++i) {
+        const size_t begin = i == 0 ? 0 : ends[i - 1];  // the Cluster's own head goes with the first block's
+        chunks.push_back({heads.data() + begin, ends[i] - begin});
+        chunks.insert(chunks.end(), blocks[i].pieces, blocks[i].pieces + blocks[i].piece_count);
+        expected += blocks[i].size;
+    }
+    return write_stdout_chunks(chunks.data(), chunks.size()) == expected;
+}
+
+}  // namespace
+
+namespace {
+
+// The clip's audio, fetched a run of samples at a time into one buffer.
+struct audio_source {
+    AVS_Clip* clip = nullptr;
+    int64_t rate = 0;
+    size_t sample_frame = 0;  // bytes of one sample of every channel
+    int64_t total = 0;        // sample frames in the clip
+    int64_t position = 0;     // the next sample frame to go out
+    int64_t longest_run = 0;  // sample frames in one block at most
+    std::vector<unsigned char> buffer;
+    out_chunk piece{};
+};
+
+int64_t milliseconds_of_sample(const audio_source& audio, int64_t sample)
+{
+    int64_t ms = 0;
+    exact_time time;
+    time.num = sample;
+    time.den = audio.rate;
+    time_in_units(time, MILLISECONDS, &ms);  // cannot overflow: sample < 2^63 / 1000
+    return ms;
+}
+
+// Fetches the next run of samples, up to end, into a block; false (with the
+// frame server's message) where it cannot deliver them.
+bool next_audio_block(audio_source& audio, int64_t end, int track, block* out)
+{
+    const int64_t count = end - audio.position < audio.longest_run ? end - audio.position : audio.longest_run;
+    const size_t bytes = static_cast<size_t>(count) * audio.sample_frame;
+    if (audio.buffer.size() < bytes + 1)
+        audio.buffer.resize(bytes + 1);
+    if (avs.avs_get_audio(audio.clip, audio.buffer.data(), audio.position, count) != 0) {
+        const char* error = avs.avs_clip_get_error(audio.clip);
+        diag_print(DIAG_WARN, "audio at sample %" PRId64 ": %s\n", audio.position,
+                   one_line(error ? error : "no samples delivered").c_str());
+        return false;
+    }
+    audio.piece = {audio.buffer.data(), bytes};
+    *out = {track, milliseconds_of_sample(audio, audio.position), bytes, &audio.piece, 1};
+    return true;
+}
+
+// Writes the samples up to end in Clusters of their own; false where the
+// frame server or the output fails.
+bool write_audio_until(audio_source& audio, int64_t end, int track, ebml_bytes& heads, std::vector<out_chunk>& chunks)
+{
+    while (audio.position < end) {
+        block samples;
+        if (!next_audio_block(audio, end, track, &samples) || !write_cluster(&samples, 1, heads, chunks))
+            return false;
+        audio.position += static_cast<int64_t>(samples.size / audio.sample_frame);
+    }
+    return true;
+}
+
+int percent_of(int64_t part, int64_t whole)
+{
+    if (whole <= 0 || part >= whole)
+        return 100;
+    // part x 100 fits below this bound; above it, dividing first loses
+    // nothing visible.
+    return static_cast<int>(part <= INT64_MAX / 100 ? part * 100 / whole : part / (whole / 100));
+}
+
+}  // namespace
+
+AVS_Clip* write_matroska(AVS_Clip* clip, AVS_ScriptEnvironment* env, int depth)
+{
+    const AVS_VideoInfo* vi = avs.avs_get_video_info(clip);
+    const bool has_video = vi->width != 0, has_audio = vi->audio_samples_per_second != 0;
+    if (!has_video && !has_audio)
+        diag_print(DIAG_ERROR, "clip has neither video nor audio.\n");
+    video_plan plan;
+    int64_t default_duration_ns = 0;
+    if (has_video) {
+        plan = plan_video(&clip, env, depth, CARRIER_MATROSKA);
+        vi = plan.vi;
+        if (vi->fps_numerator == 0 || vi->fps_denominator == 0)
+            diag_print(DIAG_ERROR, "the clip's frame rate %u/%u gives its frames no duration.\n", vi->fps_numerator,
+                       vi->fps_denominator);
+        // A clip whose first frame lasts as long as its rate says runs at
+        // that rate; a reader learns it exactly (24000/1001, not 23.976).
+        const frame_properties& first = plan.frame0;
+        const bool constant_rate = first.duration_den == 0 ||
+                                   first.duration_num * vi->fps_numerator == first.duration_den * vi->fps_denominator;
+        exact_time frame_time;
+        frame_time.num = vi->fps_denominator;
+        frame_time.den = vi->fps_numerator;
+        if (constant_rate && !time_in_units(frame_time, 1000000000, &default_duration_ns))
+            default_duration_ns = 0;
+    }
+    audio_source audio;
+    if (has_audio) {
+        audio.clip = clip;
+        audio.rate = vi->audio_samples_per_second;
+        audio.sample_frame = static_cast<size_t>(sample_bytes(vi->sample_type)) * static_cast<size_t>(vi->nchannels);
+        audio.total = vi->num_audio_samples > 0 ? vi->num_audio_samples : 0;
+        // Beside video a block holds a frame's span, a second at most; on
+        // its own a tenth of a second.
+        audio.longest_run = has_video ? audio.rate : (audio.rate / 10 > 0 ? audio.rate / 10 : 1);
+        if (audio.sample_frame == 0 || vi->nchannels <= 0)
+            diag_print(DIAG_ERROR, "cannot write audio of sample type %d in %d channels.\n", vi->sample_type,
+                       vi->nchannels);
+    }
+    const int audio_track = !has_audio ? 0 : has_video ? TRACK_AUDIO : 1;
+
+    begin_binary_stdout();
+    static const char* const field_words[] = {"progressive", "tff", "bff"};
+    if (has_video)
+        diag_print(DIAG_INFO, "writing %d frames of %u/%u fps, %dx%d %s %s video.\n", vi->num_frames,
+                   vi->fps_numerator, vi->fps_denominator, vi->width, vi->height, plan.layout.name,
+                   field_words[plan.order]);
+    if (has_audio)
+        diag_print(DIAG_INFO, "writing %" PRId64 " seconds of %d Hz, %d channel audio.\n", audio.total / audio.rate,
+                   vi->audio_samples_per_second, vi->nchannels);
+    const ebml_bytes head = stream_head(has_video ? &plan : nullptr, default_duration_ns, *vi, audio_track);
+    bool stream_ok = fwrite(head.data(), head.size(), 1, stdout) == 1 && flush_stdout();
+
+    ebml_bytes heads;
+    std::vector<out_chunk> chunks, rows;
+    const int frames = has_video ? vi->num_frames : 0;
+    progress_meter progress = has_video ? progress_begin("frames", "%.1f fps") : progress_begin("seconds", "%.1fx real time");
+    int written = 0;
+    exact_time start;  // of the next frame
+    for (int n = 0; stream_ok && n < frames; ++n) {
+        AVS_VideoFrame* frame = avs.avs_get_frame(clip, n);
+        if (!frame) {
+            const char* error = avs.avs_clip_get_error(clip);
+            diag_print(DIAG_WARN, "frame %d: %s\n", n, one_line(error ? error : "no frame delivered").c_str());
+            break;
+        }
+        rows.clear();
+        if (!add_frame_rows(rows, frame, plan)) {
+            avs.avs_release_video_frame(frame);
+            diag_print(DIAG_WARN, "frame %d: smaller than the clip's %dx%d\n", n, vi->width, vi->height);
+            break;
+        }
+        // Its own duration where the source knows it, else the clip's rate.
+        int64_t num = vi->fps_denominator, den = vi->fps_numerator;
+        read_frame_duration(env, frame, &num, &den);
+        exact_time next = start;
+        int64_t milliseconds = 0, audio_end = 0;
+        if (!add_time(next, num, den) || !time_in_units(start, MILLISECONDS, &milliseconds) ||
+            (has_audio && !time_in_units_rounded_up(next, audio.rate, &audio_end)))
+            diag_print(DIAG_ERROR, "frame durations too fine to add up exactly at frame %d.\n", n);
+        audio_end = audio_end < audio.total ? audio_end : audio.total;
+
+        // The frame, and the first run of the samples of its span.
+        block blocks[2];
+        blocks[0] = {TRACK_VIDEO, milliseconds, static_cast<size_t>(frame_bytes(plan)), rows.data(), rows.size()};
+        int count = 1;
+        if (audio.position < audio_end) {
+            stream_ok = next_audio_block(audio, audio_end, audio_track, &blocks[1]);
+            count = 2;
+        }
+        stream_ok = stream_ok && write_cluster(blocks, count, heads, chunks);
+        avs.avs_release_video_frame(frame);
+        if (!stream_ok)
+            break;
+        if (count == 2)
+            audio.position += static_cast<int64_t>(blocks[1].size / audio.sample_frame);
+        // A frame longer than a second has the rest of its samples after it.
+        stream_ok = write_audio_until(audio, audio_end, audio_track, heads, chunks);
+        if (!stream_ok)
+            break;
+        start = next;
+        ++written;
+        progress_update(progress, written, frames);
+    }
+    // Audio that runs on past the video, or a clip's only track.
+    if (stream_ok && written == frames && has_audio) {
+        while (stream_ok && audio.position < audio.total) {
+            const int64_t end = audio.total - audio.position > audio.rate ? audio.position + audio.rate : audio.total;
+            stream_ok = write_audio_until(audio, end, audio_track, heads, chunks);
+            if (!has_video)
+                progress_update(progress, audio.position / audio.rate, audio.total / audio.rate);
+        }
+    }
+    stream_ok = flush_stdout() && stream_ok;
+    progress_end(progress);
+
+    if (has_video) {
+        diag_print(DIAG_SUMMARY, "finished, wrote %d frames [%d%%].\n", written, percent_of(written, frames));
+        if (written != frames)
+            diag_print(DIAG_ERROR, "only wrote %d of %d frames.\n", written, frames);
+    } else {
+        diag_print(DIAG_SUMMARY, "finished, wrote %" PRId64 " seconds [%d%%].\n", audio.position / audio.rate,
+                   percent_of(audio.position, audio.total));
+    }
+    if (has_audio && audio.position != audio.total)
+        diag_print(DIAG_ERROR, "only wrote %" PRId64 " of %" PRId64 " samples.\n", audio.position, audio.total);
+    if (!stream_ok)
+        diag_print(DIAG_ERROR, "cannot write to stdout.\n");
+    return clip;
+}

@@ -1,0 +1,68 @@
+#include "writers/stream_time.h"
+
+namespace {
+
+int64_t gcd(int64_t a, int64_t b)
+{
+    while (b) {
+        int64_t t = a % b;
+        a = b;
+        b = t;
+    }
+    return a;
+}
+
+bool multiply(int64_t a, int64_t b, int64_t* product)
+{
+    if (a != 0 && (b > INT64_MAX / a || b < INT64_MIN / a))
+        return false;
+    *product = a * b;
+    return true;
+}
+
+// floor(time x units) and what is left over, as a fraction of den.
+bool scale(const exact_time& time, int64_t units, int64_t* whole, int64_t* rest)
+{
+    // num = q den + r, so num x units / den = q units + r units / den.
+    const int64_t q = time.num / time.den, r = time.num % time.den;
+    int64_t q_units = 0, r_units = 0;
+    if (!multiply(q, units, &q_units) || !multiply(r, units, &r_units))
+        return false;
+    *whole = q_units + r_units / time.den;
+    *rest = r_units % time.den;
+    return *whole >= q_units;
+}
+
+}  // namespace
+
+bool add_time(exact_time& time, int64_t num, int64_t den)
+{
+    // num/den + a/b over the least common denominator, in lowest terms.
+    const int64_t g = gcd(time.den, den);
+    int64_t den_sum = 0, left = 0, right = 0;
+    if (!multiply(time.den / g, den, &den_sum) || !multiply(time.num, den / g, &left) ||
+        !multiply(num, time.den / g, &right) || left > INT64_MAX - right || den_sum > INT64_MAX / 10)
+        return false;
+    const int64_t reduce = gcd(left + right, den_sum);
+    time.num = (left + right) / reduce;
+    time.den = den_sum / reduce;
+    return true;
+}
+
+bool time_in_units(const exact_time& time, int64_t units, int64_t* result)
+{
+    int64_t whole = 0, rest = 0;
+    if (!scale(time, units, &whole, &rest))
+        return false;
+    *result = whole + (rest >= time.den - rest ? 1 : 0);
+    return true;
+}
+
+bool time_in_units_rounded_up(const exact_time& time, int64_t units, int64_t* result)
+{
+    int64_t whole = 0, rest = 0;
+    if (!scale(time, units, &whole, &rest))
+        return false;
+    *result = whole + (rest > 0 ? 1 : 0);
+    return true;
+}

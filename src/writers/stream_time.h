@@ -1,0 +1,19 @@
+// Times kept exact, as fractions of a second in lowest terms, so that the
+// starts of a film's frames add up without drift and are rounded only where
+// a stream writes them.
+#pragma once
+
+#include <cstdint>
+
+struct exact_time {
+    int64_t num = 0, den = 1;  // seconds; den > 0
+};
+
+// time += num/den seconds (num >= 0, den > 0). False, leaving time as it
+// was, where the sum cannot be held exactly in 64 bits.
+bool add_time(exact_time& time, int64_t num, int64_t den);
+
+// time x units (units per second), rounded to the nearest unit (halves up),
+// or up to the next whole unit. False where the result does not fit.
+bool time_in_units(const exact_time& time, int64_t units, int64_t* result);
+bool time_in_units_rounded_up(const exact_time& time, int64_t units, int64_t* result);
