@@ -28,6 +28,14 @@ CASES = {
     "video 3840x2160 16-bit 4:4:4": ("--depth=keep video", 'BlankClip(length={n}, width=3840, height=2160, '
                                      'pixel_type="YUV444P16", fps=25)', y4m_header(3840, 2160, "444p16") + 20,
                                      3840 * 2160 * 6 + 6, 150, "frames"),
+    # One Cluster a frame: about 30 bytes of heads beside the frame and its
+    # samples, and some 400 before the first (the stream's own head).
+    "mkv 1920x1080 YV12 + 48 kHz 5.1": ("mkv", 'BlankClip(length={n}, width=1920, height=1080, pixel_type="YV12", '
+                                        'fps=25, audio_rate=48000, channels=6){silence}', 400,
+                                        1920 * 1080 * 3 // 2 + 1920 * 12 + 30, 3000, "frames"),
+    "mkv 1920x1080 10-bit 4:2:0": ("--depth=keep mkv", 'BlankClip(length={n}, width=1920, height=1080, '
+                                   'pixel_type="YUV420P10", fps=25).KillAudio()', 400, 1920 * 1080 * 3 + 30, 1500,
+                                   "frames"),
     "audio 48 kHz 8 ch 32-bit": ("audio", 'BlankClip(length={n}, fps=1, audio_rate=48000, channels=8, '
                                  'sample_type="32bit").KillVideo(){silence}', 80, 48000 * 8 * 4, 3600, "seconds"),
     # 90 minutes of 5.1 at 24 bits: past 4 GiB, so the RF64 header.

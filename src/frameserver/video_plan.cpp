@@ -302,6 +302,16 @@ video_plan plan_video(AVS_Clip** clip, AVS_ScriptEnvironment* env, int depth, vi
     return plan;
 }
 
+AVS_VideoFrame* fetch_frame(AVS_Clip* clip, int n)
+{
+    AVS_VideoFrame* frame = avs.avs_get_frame(clip, n);
+    if (!frame) {
+        const char* error = avs.avs_clip_get_error(clip);
+        diag_print(DIAG_WARN, "frame %d: %s\n", n, one_line(error ? error : "no frame delivered").c_str());
+    }
+    return frame;
+}
+
 int64_t frame_bytes(const video_plan& plan)
 {
     const video_layout& l = plan.layout;

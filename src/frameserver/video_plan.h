@@ -51,6 +51,10 @@ struct video_plan {
 // one that cannot be brought into a layout, ends the process with an error.
 video_plan plan_video(AVS_Clip** clip, AVS_ScriptEnvironment* env, int depth, video_carrier carrier);
 
+// Frame n of the clip, or null, with the frame server's reason as a
+// warning, where it cannot deliver it.
+AVS_VideoFrame* fetch_frame(AVS_Clip* clip, int n);
+
 // Bytes of one frame as written.
 int64_t frame_bytes(const video_plan& plan);
 

@@ -139,14 +139,12 @@ ebml_bytes colour_of(const video_plan& plan)
     return colour;
 }
 
-int64_t gcd(int64_t a, int64_t b)
+// a/b == c/d, compared in lowest terms so that nothing overflows.
+bool same_fraction(int64_t a, int64_t b, int64_t c, int64_t d)
 {
-    while (b) {
-        int64_t t = a % b;
-        a = b;
-        b = t;
-    }
-    return a;
+    reduce_fraction(&a, &b);
+    reduce_fraction(&c, &d);
+    return a == c && b == d;
 }
 
 void put_video_track(ebml_bytes& tracks, const video_plan& plan, int64_t default_duration_ns)
@@ -160,10 +158,10 @@ void put_video_track(ebml_bytes& tracks, const video_plan& plan, int64_t default
     if (plan.frame0.sar_num > 0) {
         // The display aspect ratio, exact and in lowest terms, which gives
         // back the pixels' own aspect ratio.
-        const int64_t width = vi.width * plan.frame0.sar_num, height = vi.height * plan.frame0.sar_den;
-        const int64_t g = gcd(width, height);
-        put_ebml_uint(video, DISPLAY_WIDTH, static_cast<uint64_t>(width / g));
-        put_ebml_uint(video, DISPLAY_HEIGHT, static_cast<uint64_t>(height / g));
+        int64_t width = vi.width * plan.frame0.sar_num, height = vi.height * plan.frame0.sar_den;
+        reduce_fraction(&width, &height);
+        put_ebml_uint(video, DISPLAY_WIDTH, static_cast<uint64_t>(width));
+        put_ebml_uint(video, DISPLAY_HEIGHT, static_cast<uint64_t>(height));
         put_ebml_uint(video, DISPLAY_UNIT, 3);
     }
     const unsigned char fourcc[4] = {
@@ -288,10 +286,6 @@ bool write_cluster(const block* blocks, int count, ebml_bytes& heads, std::vecto
     return write_stdout_chunks(chunks.data(), chunks.size()) == expected;
 }
 
-}  // namespace
-
-namespace {
-
 // The clip's audio, fetched a run of samples at a time into one buffer.
 struct audio_source {
     AVS_Clip* clip = nullptr;
@@ -346,6 +340,61 @@ bool write_audio_until(audio_source& audio, int64_t end, int track, ebml_bytes& 
     return true;
 }
 
+// The frame in its Cluster beside the first run of the samples of its span
+// (up to audio_end), then the rest of them; false where the frame server or
+// the output fails.
+bool write_frame_and_samples(const std::vector<out_chunk>& rows, size_t frame_size, int64_t milliseconds,
+                             audio_source& audio, int64_t audio_end, int audio_track, ebml_bytes& heads,
+                             std::vector<out_chunk>& chunks)
+{
+    block blocks[2];
+    blocks[0] = {TRACK_VIDEO, milliseconds, frame_size, rows.data(), rows.size()};
+    int count = 1;
+    if (audio.position < audio_end) {
+        if (!next_audio_block(audio, audio_end, audio_track, &blocks[1]))
+            return false;
+        count = 2;
+    }
+    if (!write_cluster(blocks, count, heads, chunks))
+        return false;
+    if (count == 2)
+        audio.position += static_cast<int64_t>(blocks[1].size / audio.sample_frame);
+    // A frame longer than a second has the rest of its samples after it.
+    return write_audio_until(audio, audio_end, audio_track, heads, chunks);
+}
+
+// A clip whose first frame lasts as long as its rate says runs at that
+// rate: its frames' duration in nanoseconds, which tells a reader the rate
+// exactly (24000/1001, not 23.976); 0 for any other clip.
+int64_t constant_frame_duration(const video_plan& plan)
+{
+    const frame_properties& first = plan.frame0;
+    const AVS_VideoInfo& vi = *plan.vi;
+    if (first.duration_den != 0 &&
+        !same_fraction(first.duration_num, first.duration_den, vi.fps_denominator, vi.fps_numerator))
+        return 0;
+    exact_time frame;
+    frame.num = vi.fps_denominator;
+    frame.den = vi.fps_numerator;
+    int64_t nanoseconds = 0;
+    return time_in_units(frame, 1000000000, &nanoseconds) ? nanoseconds : 0;
+}
+
+audio_source open_audio(AVS_Clip* clip, const AVS_VideoInfo& vi, bool beside_video)
+{
+    audio_source audio;
+    audio.clip = clip;
+    audio.rate = vi.audio_samples_per_second;
+    audio.sample_frame = static_cast<size_t>(sample_bytes(vi.sample_type)) * static_cast<size_t>(vi.nchannels);
+    audio.total = vi.num_audio_samples > 0 ? vi.num_audio_samples : 0;
+    // Beside video a block holds a frame's span, a second at most; on its
+    // own a tenth of a second.
+    audio.longest_run = beside_video ? audio.rate : (audio.rate / 10 > 0 ? audio.rate / 10 : 1);
+    if (audio.sample_frame == 0 || vi.nchannels <= 0)
+        diag_print(DIAG_ERROR, "cannot write audio of sample type %d in %d channels.\n", vi.sample_type, vi.nchannels);
+    return audio;
+}
+
 int percent_of(int64_t part, int64_t whole)
 {
     if (whole <= 0 || part >= whole)
@@ -364,37 +413,16 @@ AVS_Clip* write_matroska(AVS_Clip* clip, AVS_ScriptEnvironment* env, int depth)
     if (!has_video && !has_audio)
         diag_print(DIAG_ERROR, "clip has neither video nor audio.\n");
     video_plan plan;
-    int64_t default_duration_ns = 0;
     if (has_video) {
         plan = plan_video(&clip, env, depth, CARRIER_MATROSKA);
         vi = plan.vi;
         if (vi->fps_numerator == 0 || vi->fps_denominator == 0)
             diag_print(DIAG_ERROR, "the clip's frame rate %u/%u gives its frames no duration.\n", vi->fps_numerator,
                        vi->fps_denominator);
-        // A clip whose first frame lasts as long as its rate says runs at
-        // that rate; a reader learns it exactly (24000/1001, not 23.976).
-        const frame_properties& first = plan.frame0;
-        const bool constant_rate = first.duration_den == 0 ||
-                                   first.duration_num * vi->fps_numerator == first.duration_den * vi->fps_denominator;
-        exact_time frame_time;
-        frame_time.num = vi->fps_denominator;
-        frame_time.den = vi->fps_numerator;
-        if (constant_rate && !time_in_units(frame_time, 1000000000, &default_duration_ns))
-            default_duration_ns = 0;
     }
     audio_source audio;
-    if (has_audio) {
-        audio.clip = clip;
-        audio.rate = vi->audio_samples_per_second;
-        audio.sample_frame = static_cast<size_t>(sample_bytes(vi->sample_type)) * static_cast<size_t>(vi->nchannels);
-        audio.total = vi->num_audio_samples > 0 ? vi->num_audio_samples : 0;
-        // Beside video a block holds a frame's span, a second at most; on
-        // its own a tenth of a second.
-        audio.longest_run = has_video ? audio.rate : (audio.rate / 10 > 0 ? audio.rate / 10 : 1);
-        if (audio.sample_frame == 0 || vi->nchannels <= 0)
-            diag_print(DIAG_ERROR, "cannot write audio of sample type %d in %d channels.\n", vi->sample_type,
-                       vi->nchannels);
-    }
+    if (has_audio)
+        audio = open_audio(clip, *vi, has_video);
     const int audio_track = !has_audio ? 0 : has_video ? TRACK_AUDIO : 1;
 
     begin_binary_stdout();
@@ -406,22 +434,22 @@ AVS_Clip* write_matroska(AVS_Clip* clip, AVS_ScriptEnvironment* env, int depth)
     if (has_audio)
         diag_print(DIAG_INFO, "writing %" PRId64 " seconds of %d Hz, %d channel audio.\n", audio.total / audio.rate,
                    vi->audio_samples_per_second, vi->nchannels);
-    const ebml_bytes head = stream_head(has_video ? &plan : nullptr, default_duration_ns, *vi, audio_track);
+    const ebml_bytes head =
+        stream_head(has_video ? &plan : nullptr, has_video ? constant_frame_duration(plan) : 0, *vi, audio_track);
     bool stream_ok = fwrite(head.data(), head.size(), 1, stdout) == 1 && flush_stdout();
 
     ebml_bytes heads;
     std::vector<out_chunk> chunks, rows;
     const int frames = has_video ? vi->num_frames : 0;
-    progress_meter progress = has_video ? progress_begin("frames", "%.1f fps") : progress_begin("seconds", "%.1fx real time");
+    progress_meter progress =
+        has_video ? progress_begin("frames", "%.1f fps") : progress_begin("seconds", "%.1fx real time");
     int written = 0;
     exact_time start;  // of the next frame
+    bool own_durations = false;
     for (int n = 0; stream_ok && n < frames; ++n) {
-        AVS_VideoFrame* frame = avs.avs_get_frame(clip, n);
-        if (!frame) {
-            const char* error = avs.avs_clip_get_error(clip);
-            diag_print(DIAG_WARN, "frame %d: %s\n", n, one_line(error ? error : "no frame delivered").c_str());
+        AVS_VideoFrame* frame = fetch_frame(clip, n);
+        if (!frame)
             break;
-        }
         rows.clear();
         if (!add_frame_rows(rows, frame, plan)) {
             avs.avs_release_video_frame(frame);
@@ -430,30 +458,16 @@ AVS_Clip* write_matroska(AVS_Clip* clip, AVS_ScriptEnvironment* env, int depth)
         }
         // Its own duration where the source knows it, else the clip's rate.
         int64_t num = vi->fps_denominator, den = vi->fps_numerator;
-        read_frame_duration(env, frame, &num, &den);
+        own_durations = read_frame_duration(env, frame, &num, &den) || own_durations;
         exact_time next = start;
         int64_t milliseconds = 0, audio_end = 0;
         if (!add_time(next, num, den) || !time_in_units(start, MILLISECONDS, &milliseconds) ||
             (has_audio && !time_in_units_rounded_up(next, audio.rate, &audio_end)))
             diag_print(DIAG_ERROR, "frame durations too fine to add up exactly at frame %d.\n", n);
-        audio_end = audio_end < audio.total ? audio_end : audio.total;
-
-        // The frame, and the first run of the samples of its span.
-        block blocks[2];
-        blocks[0] = {TRACK_VIDEO, milliseconds, static_cast<size_t>(frame_bytes(plan)), rows.data(), rows.size()};
-        int count = 1;
-        if (audio.position < audio_end) {
-            stream_ok = next_audio_block(audio, audio_end, audio_track, &blocks[1]);
-            count = 2;
-        }
-        stream_ok = stream_ok && write_cluster(blocks, count, heads, chunks);
+        stream_ok = write_frame_and_samples(rows, static_cast<size_t>(frame_bytes(plan)), milliseconds, audio,
+                                            audio_end < audio.total ? audio_end : audio.total, audio_track, heads,
+                                            chunks);
         avs.avs_release_video_frame(frame);
-        if (!stream_ok)
-            break;
-        if (count == 2)
-            audio.position += static_cast<int64_t>(blocks[1].size / audio.sample_frame);
-        // A frame longer than a second has the rest of its samples after it.
-        stream_ok = write_audio_until(audio, audio_end, audio_track, heads, chunks);
         if (!stream_ok)
             break;
         start = next;
@@ -461,16 +475,16 @@ AVS_Clip* write_matroska(AVS_Clip* clip, AVS_ScriptEnvironment* env, int depth)
         progress_update(progress, written, frames);
     }
     // Audio that runs on past the video, or a clip's only track.
-    if (stream_ok && written == frames && has_audio) {
-        while (stream_ok && audio.position < audio.total) {
-            const int64_t end = audio.total - audio.position > audio.rate ? audio.position + audio.rate : audio.total;
-            stream_ok = write_audio_until(audio, end, audio_track, heads, chunks);
-            if (!has_video)
-                progress_update(progress, audio.position / audio.rate, audio.total / audio.rate);
-        }
+    while (stream_ok && written == frames && audio.position < audio.total) {
+        const int64_t end = audio.total - audio.position > audio.rate ? audio.position + audio.rate : audio.total;
+        stream_ok = write_audio_until(audio, end, audio_track, heads, chunks);
+        if (!has_video)
+            progress_update(progress, audio.position / audio.rate, audio.total / audio.rate);
     }
     stream_ok = flush_stdout() && stream_ok;
     progress_end(progress);
+    if (own_durations)
+        check_durations_against_rate(start, written, vi->fps_numerator, vi->fps_denominator);
 
     if (has_video) {
         diag_print(DIAG_SUMMARY, "finished, wrote %d frames [%d%%].\n", written, percent_of(written, frames));

@@ -1,5 +1,9 @@
 #include "writers/stream_time.h"
 
+#include <cmath>
+
+#include "common/diag.h"
+
 namespace {
 
 int64_t gcd(int64_t a, int64_t b)
@@ -35,6 +39,15 @@ bool scale(const exact_time& time, int64_t units, int64_t* whole, int64_t* rest)
 
 }  // namespace
 
+void reduce_fraction(int64_t* num, int64_t* den)
+{
+    const int64_t g = gcd(*num < 0 ? -*num : *num, *den);
+    if (g > 1) {
+        *num /= g;
+        *den /= g;
+    }
+}
+
 bool add_time(exact_time& time, int64_t num, int64_t den)
 {
     // num/den + a/b over the least common denominator, in lowest terms.
@@ -65,4 +78,22 @@ bool time_in_units_rounded_up(const exact_time& time, int64_t units, int64_t* re
         return false;
     *result = whole + (rest > 0 ? 1 : 0);
     return true;
+}
+
+void check_durations_against_rate(const exact_time& total, int frames, unsigned fps_numerator,
+                                  unsigned fps_denominator)
+{
+    if (fps_numerator == 0 || frames <= 0)
+        return;
+    const double by_durations = static_cast<double>(total.num) / static_cast<double>(total.den);
+    const double frame = static_cast<double>(fps_denominator) / fps_numerator;
+    const double by_rate = frames * frame;
+    if (std::fabs(by_durations - by_rate) <= frame)
+        return;
+    diag_print(DIAG_WARN,
+               "the frames' own durations (_DurationNum/_DurationDen) add up to %.3f s, but %d frames at the clip's "
+               "%u/%u fps last %.3f s: a filter that changed the rate (AssumeFPS) left the source's durations on the "
+               "frames, and they time the stream; propDelete(\"_DurationNum\") at the script's end times it by the "
+               "rate.\n",
+               by_durations, frames, fps_numerator, fps_denominator, by_rate);
 }

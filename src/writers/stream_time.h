@@ -9,6 +9,9 @@ struct exact_time {
     int64_t num = 0, den = 1;  // seconds; den > 0
 };
 
+// num/den in lowest terms (den > 0).
+void reduce_fraction(int64_t* num, int64_t* den);
+
 // time += num/den seconds (num >= 0, den > 0). False, leaving time as it
 // was, where the sum cannot be held exactly in 64 bits.
 bool add_time(exact_time& time, int64_t num, int64_t den);
@@ -17,3 +20,10 @@ bool add_time(exact_time& time, int64_t num, int64_t den);
 // or up to the next whole unit. False where the result does not fit.
 bool time_in_units(const exact_time& time, int64_t units, int64_t* result);
 bool time_in_units_rounded_up(const exact_time& time, int64_t units, int64_t* result);
+
+// Where frames carried their own durations, whether their sum, total, is
+// within a frame of what frames at the clip's rate last; if not, warns
+// that a filter changed the rate and left the source's durations on the
+// frames (AviSynth+'s AssumeFPS does), and how the script drops them.
+void check_durations_against_rate(const exact_time& total, int frames, unsigned fps_numerator,
+                                  unsigned fps_denominator);

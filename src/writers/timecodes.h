@@ -17,6 +17,7 @@ struct timecodes_file {
     // drift.
     exact_time start;
     bool ok = true;
+    bool own_durations = false;  // some frame said how long it lasts
 };
 
 // Writes the file's first line; a file that cannot be created ends the

@@ -20,6 +20,7 @@
 #include "frameserver/clip_traits.h"
 #include "frameserver/frame_properties.h"
 #include "writers/binary_stdout.h"
+#include "writers/stream_time.h"
 #include "writers/timecodes.h"
 
 namespace {
@@ -70,12 +71,9 @@ AVS_Clip* write_video(AVS_Clip* clip, AVS_ScriptEnvironment* env, const video_op
     progress_meter progress = progress_begin("frames", "%.1f fps");
     int written = 0;
     for (int n = 0; stream_ok && n < vi->num_frames; ++n) {
-        AVS_VideoFrame* frame = avs.avs_get_frame(clip, n);
-        if (!frame) {
-            const char* error = avs.avs_clip_get_error(clip);
-            diag_print(DIAG_WARN, "frame %d: %s\n", n, one_line(error ? error : "no frame delivered").c_str());
+        AVS_VideoFrame* frame = fetch_frame(clip, n);
+        if (!frame)
             break;
-        }
         chunks.clear();
         chunks.push_back({frame_line, sizeof frame_line - 1});
         if (!add_frame_rows(chunks, frame, plan)) {
@@ -88,7 +86,7 @@ AVS_Clip* write_video(AVS_Clip* clip, AVS_ScriptEnvironment* env, const video_op
         if (stream_ok && timecodes.file) {
             // Its own duration where the source knows it, else the clip's rate.
             int64_t num = vi->fps_denominator, den = vi->fps_numerator;
-            read_frame_duration(env, frame, &num, &den);
+            timecodes.own_durations = read_frame_duration(env, frame, &num, &den) || timecodes.own_durations;
             timecodes_add_frame(timecodes, num, den);
         }
         avs.avs_release_video_frame(frame);
@@ -99,6 +97,8 @@ AVS_Clip* write_video(AVS_Clip* clip, AVS_ScriptEnvironment* env, const video_op
     }
     flush_stdout();
     progress_end(progress);
+    if (timecodes.own_durations)
+        check_durations_against_rate(timecodes.start, written, vi->fps_numerator, vi->fps_denominator);
 
     const bool timecodes_ok = timecodes_end(timecodes);
 

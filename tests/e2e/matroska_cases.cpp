@@ -14,7 +14,10 @@ std::string read_through_pipe(const std::string& stream, const std::string& read
 
 std::string matroska_frames(const std::string& stream, const std::string& pix_fmt)
 {
-    return read_through_pipe(stream, "ffmpeg -v error -i - -map 0:v -f rawvideo -pix_fmt " + pix_fmt + " -");
+    // Every frame as the stream holds it, none repeated or dropped for an
+    // even pace.
+    return read_through_pipe(stream, "ffmpeg -v error -i - -map 0:v -fps_mode passthrough -f rawvideo -pix_fmt " +
+                                         pix_fmt + " -");
 }
 
 std::string matroska_samples(const std::string& stream, const std::string& raw_format)
@@ -198,12 +201,17 @@ void check_matroska_timing(const run_options& options)
 
     // Frames that say their own duration (20 ms at a clip rate of 25) start
     // where their durations say, and the track claims no constant rate.
-    std::string timed = write_script("timed.avs", "BlankClip(length=4, width=32, height=16, pixel_type=\"YV12\", fps=25)\n"
-                                                  "propSet(\"_DurationNum\", 1).propSet(\"_DurationDen\", 50)\n");
+    std::string timed = write_script("timed.avs", "BlankClip(length=4, width=32, height=16, pixel_type=\"YV12\", "
+                                                  "fps=25)\npropSet(\"_DurationNum\", 1).propSet(\"_DurationDen\", 50)\n");
     r = run_tool({"mkv", timed}, options);
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(read_through_pipe(r.out, "ffprobe -v error -select_streams v -show_entries packet=pts -of csv=p=0 -"),
               "0\n20\n40\n60\n");
+    // 80 ms where the rate says 160: said, with the remedy.
+    EXPECT_NE(r.err.find("clipspout [warn]: the frames' own durations (_DurationNum/_DurationDen) add up to 0.080 s, "
+                         "but 4 frames at the clip's 25/1 fps last 0.160 s: "),
+              std::string::npos)
+        << r.err;
     std::string saved = write_script("mkv/timed.mkv", r.out);
     EXPECT_EQ(shell("mkvinfo '" + saved + "'").find("Default duration"), std::string::npos);
 }

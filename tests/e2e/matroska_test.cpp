@@ -168,7 +168,8 @@ TEST(Matroska, OneTrackForAClipWithOnlyOne)
     ASSERT_EQ(audio.status, 0) << audio.err;
     EXPECT_EQ(audio.err, "clipspout [info]: writing 2 seconds of 44100 Hz, 2 channel audio.\n"
                          "\rclipspout [info]: finished, wrote 2 seconds [100%].\n");
-    EXPECT_EQ(read_through_pipe(audio.out, "ffprobe -v error -show_entries stream=codec_type -of csv=p=0 -"), "audio\n");
+    const std::string track_types = "ffprobe -v error -show_entries stream=codec_type -of csv=p=0 -";
+    EXPECT_EQ(read_through_pipe(audio.out, track_types), "audio\n");
     EXPECT_EQ(read_through_pipe(audio.out, "ffprobe -v error -show_entries packet=size -of csv=p=0 - | sort -u"),
               "17640\n");
     run_result wav = run_tool({"audio", write_script("audio.avs", "BlankClip(length=50, fps=25, audio_rate=44100, "
@@ -177,7 +178,7 @@ TEST(Matroska, OneTrackForAClipWithOnlyOne)
 
     run_result video = run_tool({"mkv", write_script("video.avs", layout_script(layouts[5]))});
     ASSERT_EQ(video.status, 0) << video.err;
-    EXPECT_EQ(read_through_pipe(video.out, "ffprobe -v error -show_entries stream=codec_type -of csv=p=0 -"), "video\n");
+    EXPECT_EQ(read_through_pipe(video.out, track_types), "video\n");
 }
 
 TEST(Matroska, ReadersTakeTheStream)
@@ -185,7 +186,8 @@ TEST(Matroska, ReadersTakeTheStream)
     // mkvinfo names every element, mkvmerge remuxes it, mpv plays it to its
     // end from a pipe.
     std::string path = write_script("readers.avs", "BlankClip(length=12, width=64, height=32, pixel_type=\"YV12\", "
-                                                   "fps=25, audio_rate=48000, channels=6)\npropSet(\"_Transfer\", 16)\n");
+                                                   "fps=25, audio_rate=48000, channels=6)\n"
+                                                   "propSet(\"_Transfer\", 16)\n");
     run_result r = run_tool({"mkv", path});
     ASSERT_EQ(r.status, 0) << r.err;
     std::string saved = write_script("mkv/readers.mkv", r.out);

@@ -13,11 +13,14 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <map>
 #include <ostream>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "harness.h"
+#include "matroska_cases.h"
 
 namespace {
 
@@ -198,6 +201,12 @@ const media_format media_formats[] = {
     {"bgr0", "-pix_fmt bgr0 -c:v ffv1", 12, "bgr0", {"yv24", "444", "yuv444p"}, {"yv24", "444", "yuv444p"}},
     {"gbrp10le", "-pix_fmt gbrp10le -c:v ffv1", 12, "gbrp10le", {"yv12", "420", "yuv420p"},
      {"yuv444", "444p10", "yuv444p10le"}},
+    // 8-bit planar RGB (lossless UtVideo, which the plugin gives as RGB32)
+    // and 16-bit packed RGB (raw, in NUT: ffmpeg writes no raw RGB into
+    // Matroska), which the plugin gives as planar RGBP16.
+    {"gbrp", "-pix_fmt gbrp -c:v utvideo", 12, "gbrp", {"yv24", "444", "yuv444p"}, {"yv24", "444", "yuv444p"}},
+    {"rgb48le", "-pix_fmt rgb48le -c:v rawvideo", 12, "rgb48le", {"yv12", "420", "yuv420p"},
+     {"yuv444", "444p16", "yuv444p16le"}},
     // Long-GOP H.264 with B-frames, as films arrive; yuvj420p carries full
     // range in the stream.
     {"h264_8bit", "-pix_fmt yuv420p -c:v libx264 -preset ultrafast -bf 3 -g 24", 60, "yuv420p",
@@ -210,7 +219,10 @@ const media_format media_formats[] = {
 
 std::string extension_of(const media_format& f)
 {
-    return std::string(f.encode).find("libx264") != std::string::npos ? ".mp4" : ".mkv";
+    const std::string encode = f.encode;
+    return encode.find("libx264") != std::string::npos    ? ".mp4"
+           : encode.find("rawvideo") != std::string::npos ? ".nut"
+                                                          : ".mkv";
 }
 
 // Test names and messages show a format by its name.
@@ -269,6 +281,42 @@ TEST_P(RealMediaFormat, EveryModeWritesTheFileAsFfmpegDecodesIt)
     }
 }
 
+TEST_P(RealMediaFormat, MatroskaCarriesTheFramesOfTheVideoMode)
+{
+    const media_format& f = GetParam();
+    std::string media = make_media(std::string(f.name) + extension_of(f), test_picture(f.frames) + f.encode);
+    std::string script = video_script(media);
+    for (bool keep : {false, true}) {
+        SCOPED_TRACE(keep ? "--depth=keep" : "default mode");
+        std::vector<std::string> mkv_args = {"mkv", script}, y4m_args = {"video", script};
+        if (keep) {
+            mkv_args.insert(mkv_args.begin(), "--depth=keep");
+            y4m_args.insert(y4m_args.begin(), "--depth=keep");
+        }
+        run_result mkv = run_tool(mkv_args, on_real_server());
+        run_result y4m = run_tool(y4m_args, on_real_server());
+        ASSERT_EQ(mkv.status, 0) << mkv.err;
+        const std::string pix_fmt = probe_fields(mkv.out)["pix_fmt"];
+        const std::string frames = matroska_frames(mkv.out, pix_fmt);
+        const written_as& w = keep ? f.kept : f.by_default;
+        if (pix_fmt == w.pix_fmt) {
+            // The layout y4m has: the same frames, byte for byte.
+            EXPECT_TRUE(frames == parse_any_y4m(y4m.out).planes) << "the frames differ from the video mode's";
+        } else if (mkv.err.find("converting") == std::string::npos) {
+            // RGB and alpha, which y4m cannot carry, as the file holds them.
+            EXPECT_TRUE(frames == ffmpeg_frames(media, pix_fmt)) << pix_fmt << " differs from ffmpeg's decode";
+            EXPECT_TRUE(pix_fmt.find("gbr") == 0 || pix_fmt.find("bgr") == 0 || pix_fmt.find("yuva") == 0) << pix_fmt;
+        } else {
+            // Brought to 8 bits as RGB or with alpha: a whole stream.
+            EXPECT_NE(mkv.err.find("converting video to 8 bits.\n"), std::string::npos) << mkv.err;
+            EXPECT_TRUE(pix_fmt == "gbrp" || pix_fmt == "gbrap" || pix_fmt.find("yuva") == 0) << pix_fmt;
+            EXPECT_EQ(read_through_pipe(mkv.out, "ffprobe -v error -count_frames -show_entries "
+                                                 "stream=nb_read_frames -of csv=p=0 -"),
+                      std::to_string(f.frames) + "\n");
+        }
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Formats, RealMediaFormat, testing::ValuesIn(media_formats),
                          [](const testing::TestParamInfo<media_format>& info) { return std::string(info.param.name); });
 
@@ -314,6 +362,9 @@ TEST_F(RealMedia, EveryAudioSampleAsFfmpegDecodesIt)
         ASSERT_GT(decoded.size(), 48000u * c.channels);
         ASSERT_GE(r.out.size(), 80u);
         EXPECT_TRUE(r.out.compare(80, std::string::npos, decoded) == 0) << "the samples differ from ffmpeg's decode";
+        run_result mkv = run_tool({"mkv", audio_script(media)}, on_real_server());
+        ASSERT_EQ(mkv.status, 0) << mkv.err;
+        EXPECT_TRUE(matroska_samples(mkv.out, c.raw_format) == decoded) << "mkv carries other samples";
         // The header describes them: channels, bits, every sample counted.
         std::string wav = write_script("media/out.wav", r.out);
         EXPECT_EQ(probe(wav, "stream=channels,bits_per_sample"),
@@ -571,4 +622,166 @@ TEST_F(RealMedia, ChromaSitingReachesTheDeepHeader)
         run_result plain = run_tool({"video", video_script(media)}, on_real_server());
         EXPECT_EQ(parse_any_y4m(plain.out).header, "YUV4MPEG2 W72 H40 F25:1 Ip A0:0 C420");
     }
+}
+
+namespace {
+
+// HDR10 as the issue's user had it: BT.2020, PQ, limited range, chroma top
+// left, the mastering display and light levels in the HEVC stream's SEI.
+const std::string hdr10_encode =
+    "-pix_fmt yuv420p10le -c:v libx265 -preset ultrafast -x265-params 'log-level=error:colorprim=bt2020:"
+    "transfer=smpte2084:colormatrix=bt2020nc:range=limited:chromaloc=2:"
+    "master-display=G(13250,34500)B(7500,3000)R(34000,16000)WP(15635,16450)L(10000000,1):max-cll=1000,400:hdr10=1'";
+
+const char* const described[] = {"color_space", "color_primaries", "color_transfer", "color_range",
+                                 "chroma_location", "field_order", "sample_aspect_ratio", "max_content",
+                                 "max_average"};
+const char* const mastering[] = {"red_x", "red_y", "green_x", "green_y", "blue_x", "blue_y",
+                                 "white_point_x", "white_point_y", "min_luminance", "max_luminance"};
+
+// ffprobe's description of a file's video: its stream, and the side data of
+// its first frame, where an HEVC or H.264 stream keeps the HDR metadata.
+std::map<std::string, std::string> source_description(const std::string& media)
+{
+    std::map<std::string, std::string> fields;
+    for (const char* query : {"-show_streams", "-show_frames -read_intervals %+#1"}) {
+        std::istringstream lines(
+            shell(std::string("ffprobe -v error -select_streams v ") + query + " '" + media + "'"));
+        for (std::string line; std::getline(lines, line);)
+            if (line.find('=') != std::string::npos)
+                fields.emplace(line.substr(0, line.find('=')), line.substr(line.find('=') + 1));
+    }
+    return fields;
+}
+
+void expect_same_description(const std::map<std::string, std::string>& expected,
+                             std::map<std::string, std::string> got)
+{
+    for (const char* key : described)
+        EXPECT_EQ(got[key], expected.count(key) ? expected.at(key) : "") << key;
+    for (const char* key : mastering) {
+        if (!expected.count(key)) {
+            EXPECT_EQ(got.count(key), 0u) << key;
+            continue;
+        }
+        const double value = fraction_value(expected.at(key));
+        EXPECT_NEAR(fraction_value(got[key]), value, value * 1e-9) << key << ": " << got[key];
+    }
+}
+
+}  // namespace
+
+TEST_F(RealMedia, MatroskaCarriesWhatTheSourceSaysOfItsPicture)
+{
+    const struct {
+        const char* name;
+        std::string make;
+    } sources[] = {
+        {"hdr10.mkv", test_picture(12, 128, 72) + hdr10_encode},
+        {"bt709_full.mp4", test_picture(12) + "-pix_fmt yuvj420p -color_primaries bt709 -color_trc bt709 "
+                                              "-colorspace bt709 -c:v libx264 -preset ultrafast"},
+        {"ntsc_tff.mp4", "-f lavfi -i testsrc2=size=720x480:rate=30000/1001:duration=0.2 -vf setsar=10/11,setfield=tff "
+                         "-flags +ildct+ilme -x264-params tff=1 -pix_fmt yuv420p -color_primaries smpte170m "
+                         "-color_trc smpte170m -colorspace smpte170m -c:v libx264 -preset ultrafast"},
+        {"bff.mp4", "-f lavfi -i testsrc2=size=720x576:rate=25:duration=0.2 -vf setfield=bff -flags +ildct+ilme "
+                    "-x264-params bff=1 -pix_fmt yuv420p -c:v libx264 -preset ultrafast"},
+        {"plain.mkv", test_picture(6) + "-pix_fmt yuv420p -c:v ffv1"},
+    };
+    for (const auto& source : sources) {
+        SCOPED_TRACE(source.name);
+        std::string media = make_media(source.name, source.make);
+        run_result r = run_tool({"--depth=keep", "mkv", video_script(media)}, on_real_server());
+        ASSERT_EQ(r.status, 0) << r.err;
+        expect_same_description(source_description(media), probe_fields(r.out));
+    }
+}
+
+TEST_F(RealMedia, MatroskaKeepsAVariableFrameRate)
+{
+    // Frames of 33, 50 and 17 ms: each keeps its own start.
+    std::string media = make_media("vfr.mkv", test_picture(60) +
+                                                  "-vf \"settb=1/1000,setpts='floor(N/3)*100+if(eq(mod(N,3),1),33,"
+                                                  "if(eq(mod(N,3),2),83,0))'\" -fps_mode passthrough "
+                                                  "-enc_time_base 1/1000 -c:v ffv1");
+    run_result r = run_tool({"mkv", video_script(media)}, on_real_server());
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string pts = "ffprobe -v error -select_streams v -show_entries frame=pts -of csv=p=0";
+    const std::string expected = shell(pts + " '" + media + "'");
+    ASSERT_NE(expected.find("\n33\n83\n100\n"), std::string::npos) << expected;
+    EXPECT_EQ(read_through_pipe(r.out, pts + " -"), expected);
+    EXPECT_TRUE(matroska_frames(r.out, "yuv420p") == ffmpeg_frames(media, "yuv420p"));
+}
+
+TEST_F(RealMedia, ARetimedClipWarnsOfTheSourcesDurations)
+{
+    // AviSynth+'s AssumeFPS leaves FFMS2's durations on the frames: they
+    // time the stream, and the tool says so; without them the rate does.
+    std::string media = make_media("pal.mkv", test_picture(50) + "-c:v ffv1");
+    const std::string pts = "ffprobe -v error -select_streams v -show_entries packet=pts -of csv=p=0 - | head -3";
+    run_result r = run_tool({"mkv", video_script(media, "AssumeFPS(24000, 1001)\n")}, on_real_server());
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("clipspout [warn]: the frames' own durations (_DurationNum/_DurationDen) add up to 2.000 s, "
+                         "but 50 frames at the clip's 24000/1001 fps last 2.085 s: "),
+              std::string::npos)
+        << r.err;
+    EXPECT_EQ(read_through_pipe(r.out, pts), "0\n40\n80\n");
+    run_result by_rate = run_tool({"mkv", video_script(media, "AssumeFPS(24000, 1001).propDelete(\"_DurationNum\")\n")},
+                                  on_real_server());
+    ASSERT_EQ(by_rate.status, 0) << by_rate.err;
+    EXPECT_EQ(by_rate.err.find("warn"), std::string::npos) << by_rate.err;
+    EXPECT_EQ(read_through_pipe(by_rate.out, pts), "0\n42\n83\n");
+    // A source of its own variable rate is no such case.
+    std::string tc = write_script("media/pal.tc", "");
+    run_result timecodes = run_tool({"--timecodes", tc, "video", video_script(media)}, on_real_server());
+    EXPECT_EQ(timecodes.err.find("warn"), std::string::npos) << timecodes.err;
+}
+
+TEST_F(RealMedia, AnEncodeOfTheStreamKeepsEverything)
+{
+    // The issue's command: the HDR10 film, its sound beside it, into libx265
+    // and FLAC in one ffmpeg run, with no flag about colour.
+    std::string media = make_media("hdr10_film.mkv", test_picture(24, 128, 72) + test_tones(2, 24 / 25.0) +
+                                                         "-map 0:v -map 1:a -c:a flac " + hdr10_encode);
+    std::string out = write_script("media/hdr10_out.mkv", "");
+    int status = -1;
+    std::string log = shell(tool_command(on_real_server()) + " --depth=keep mkv '" + film_script(media) +
+                                "' 2>/dev/null | ffmpeg -v error -y -i - -c:v libx265 -x265-params log-level=error "
+                                "-c:a flac '" + out + "' 2>&1",
+                            &status);
+    ASSERT_EQ(status, 0) << log;
+    std::map<std::string, std::string> expected = source_description(media), got;
+    std::istringstream lines(shell("ffprobe -v error -select_streams v -show_streams '" + out + "'"));
+    for (std::string line; std::getline(lines, line);)
+        if (line.find('=') != std::string::npos)
+            got.emplace(line.substr(0, line.find('=')), line.substr(line.find('=') + 1));
+    EXPECT_EQ(got["codec_name"], "hevc");
+    EXPECT_EQ(got["pix_fmt"], "yuv420p10le");
+    expect_same_description(expected, got);
+    EXPECT_TRUE(shell("ffmpeg -v error -i '" + out + "' -map 0:a -f s16le -") ==
+                shell("ffmpeg -v error -i '" + media + "' -map 0:a -f s16le -"))
+        << "the sound is not the source's";
+}
+
+TEST_F(RealMedia, MatroskaChunksJoinUpToTheWhole)
+{
+    // The README's recipe, lossless so that frames can be compared: ranges
+    // encoded in parallel, joined by ffmpeg's concat demuxer.
+    std::string media = make_media("chunks.mkv", test_picture(60) + test_tones(2, 60 / 25.0) +
+                                                     "-map 0:v -map 1:a -pix_fmt yuv420p -c:v libx264 -preset "
+                                                     "ultrafast -bf 3 -g 24 -c:a flac");
+    std::string script = film_script(media);
+    std::string folder = write_script("media/chunks/list.txt", "file 'chunk1.mkv'\nfile 'chunk2.mkv'\n");
+    folder = folder.substr(0, folder.rfind('/'));
+    int status = -1;
+    std::string log = shell("cd '" + folder + "' && parallel --link -j 2 \"" + tool_command(on_real_server()) +
+                                " -s {1} -e {2} mkv '" + script + "' 2>/dev/null | ffmpeg -v error -y -i - -c:v ffv1 "
+                                "-c:a flac chunk{#}.mkv\" ::: 0 31 ::: 30 59 && ffmpeg -v error -y -f concat -i "
+                                "list.txt -c copy whole.mkv 2>&1",
+                            &status);
+    ASSERT_EQ(status, 0) << log;
+    run_result whole = run_tool({"video", script}, on_real_server());
+    EXPECT_TRUE(ffmpeg_frames(folder + "/whole.mkv", "yuv420p") == parse_any_y4m(whole.out).planes);
+    EXPECT_TRUE(shell("ffmpeg -v error -i '" + folder + "/whole.mkv' -map 0:a -f s16le -") ==
+                shell("ffmpeg -v error -i '" + media + "' -map 0:a -f s16le -"))
+        << "the joined sound is not the source's";
 }

@@ -268,7 +268,8 @@ value converted_to(const std::string& name, const clip_ref& clip, const format_d
         fail(name, std::string("image width must be a multiple of ") + std::to_string(format->width_mod) +
                        " and height a multiple of " + std::to_string(format->height_mod));
 #ifndef STANDIN_CLASSIC
-    if (static_cast<unsigned>(data.vi.pixel_type) & AVS_CS_BGR && !(static_cast<unsigned>(format->pixel_type) & AVS_CS_BGR)) {
+    const bool from_rgb = static_cast<unsigned>(data.vi.pixel_type) & AVS_CS_BGR;
+    if (from_rgb && !(static_cast<unsigned>(format->pixel_type) & AVS_CS_BGR)) {
         const matrix_name* used = nullptr;
         for (const matrix_name& m : matrices)
             if (same_name(matrix, m.name))
@@ -324,9 +325,8 @@ value convert_bits(const std::string& name, const clip_ref& clip, const bound_ar
 value convert_to_yuv444(const std::string& name, const clip_ref& clip, const bound_args& args)
 {
     unsigned pt = static_cast<unsigned>(clip->vi.pixel_type);
-    return converted_to(name, clip,
-                        format_by_type(static_cast<int>(static_cast<unsigned>(AVS_CS_YV24) | (pt & AVS_CS_SAMPLE_BITS_MASK))),
-                        args.string(0, "Rec601"));
+    const int yuv444 = static_cast<int>(static_cast<unsigned>(AVS_CS_YV24) | (pt & AVS_CS_SAMPLE_BITS_MASK));
+    return converted_to(name, clip, format_by_type(yuv444), args.string(0, "Rec601"));
 }
 
 // ConvertToPlanarRGB, ConvertToPlanarRGBA: the same depth, planar.
