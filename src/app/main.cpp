@@ -13,6 +13,7 @@
 #include "frameserver/avs_library.h"
 #include "frameserver/avs_values.h"
 #include "reports/bluray_args.h"
+#include "reports/encoder_args.h"
 #include "reports/info_report.h"
 #include "writers/audio_stream.h"
 #include "writers/matroska_stream.h"
@@ -188,7 +189,8 @@ int main(int argc, char** argv)
     // Where the source describes its field order only on its frames, the
     // modes that read the clip's flags say so first. --depth and mkv follow
     // the frame (see plan_video); audio has no fields.
-    const bool follows_frames = line.mode == MODE_MKV || (line.mode == MODE_VIDEO && line.depth != DEPTH_DEFAULT);
+    const bool follows_frames = line.mode == MODE_MKV || line.mode == MODE_X264ARGS || line.mode == MODE_X265ARGS ||
+                                line.mode == MODE_SVTAV1ARGS || (line.mode == MODE_VIDEO && line.depth != DEPTH_DEFAULT);
     if (line.mode != MODE_AUDIO && !follows_frames) {
         const AVS_VideoInfo& vi = *avs.avs_get_video_info(clip);
         warn_of_field_order_mismatch(read_first_frame_properties(clip, env, vi), vi, line.mode);
@@ -199,6 +201,9 @@ int main(int argc, char** argv)
     case MODE_INFO: print_info(clip); break;
     case MODE_X264BD: suggest_bluray_args(clip); break;
     case MODE_MKV: clip = write_matroska(clip, env, line.depth); break;
+    case MODE_X264ARGS: clip = suggest_encoder_args(clip, env, ENCODER_X264, line.depth); break;
+    case MODE_X265ARGS: clip = suggest_encoder_args(clip, env, ENCODER_X265, line.depth); break;
+    case MODE_SVTAV1ARGS: clip = suggest_encoder_args(clip, env, ENCODER_SVTAV1, line.depth); break;
     case MODE_USAGE: break;
     }
 

@@ -23,7 +23,11 @@ static const char more_modes_section[] =
     "More modes:\n"
     "   mkv    - output video and audio as one matroska stream to stdout,\n"
     "            with the clip's colour, hdr metadata, timing, field order\n"
-    "            and aspect ratio.\n";
+    "            and aspect ratio.\n"
+    "   x264args, x265args, svtav1args\n"
+    "          - print the encoder's options for what the video stream\n"
+    "            cannot say: depth, colour, range, chroma siting, aspect\n"
+    "            ratio, field order, hdr10 metadata.\n";
 
 static const char options_section[] =
     "Options, before the mode (clipspout [OPTIONS] MODE SCRIPT):\n"
@@ -34,7 +38,7 @@ static const char options_section[] =
     "                     sets the script's global string variable NAME\n"
     "                     (repeatable; VarExist(\"NAME\") tells it was given)\n"
     "   --depth=keep|8|10|12|14|16\n"
-    "                     video, mkv: keep the clip's chroma layout, at its own\n"
+    "                     video, mkv, *args: keep the clip's chroma layout, at its own\n"
     "                     depth (keep; 32-bit float as 16) or the one given;\n"
     "                     without it every clip becomes 8-bit 4:4:4, 4:2:2,\n"
     "                     4:1:1, 4:2:0 or mono (mkv: RGB stays RGB, alpha\n"
@@ -71,7 +75,8 @@ static run_mode parse_mode(const char* keyword)
         const char* keyword;
         run_mode mode;
     } modes[] = {{"audio", MODE_AUDIO}, {"video", MODE_VIDEO}, {"info", MODE_INFO}, {"x264bd", MODE_X264BD},
-                 {"mkv", MODE_MKV}};
+                 {"mkv", MODE_MKV}, {"x264args", MODE_X264ARGS}, {"x265args", MODE_X265ARGS},
+                 {"svtav1args", MODE_SVTAV1ARGS}};
     for (const auto& m : modes)
         if (strcmp(keyword, m.keyword) == 0)
             return m.mode;

@@ -12,7 +12,17 @@
 #include "writers/audio_stream.h"
 #include "writers/video_stream.h"
 
-enum run_mode { MODE_AUDIO = 0, MODE_VIDEO = 1, MODE_INFO = 2, MODE_X264BD = 3, MODE_USAGE = 4, MODE_MKV = 5 };
+enum run_mode {
+    MODE_AUDIO = 0,
+    MODE_VIDEO = 1,
+    MODE_INFO = 2,
+    MODE_X264BD = 3,
+    MODE_USAGE = 4,
+    MODE_MKV = 5,
+    MODE_X264ARGS = 6,
+    MODE_X265ARGS = 7,
+    MODE_SVTAV1ARGS = 8,
+};
 
 // -a NAME=VALUE: a global string variable set before the script runs.
 struct script_argument {

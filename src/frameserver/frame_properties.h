@@ -36,6 +36,7 @@ struct frame_properties {
     bool has_light_level = false;           // ContentLightLevelMax/Average (CTA-861.3), cd/m²
     double max_content_light = 0, max_frame_average_light = 0;
     int64_t duration_num = 0, duration_den = 0;  // _DurationNum/_DurationDen, seconds; 0 where absent
+    bool says_hdr_metadata = false;  // any MasteringDisplay... or ContentLightLevel... property, whole or not
 };
 
 frame_properties read_first_frame_properties(AVS_Clip* clip, AVS_ScriptEnvironment* env, const AVS_VideoInfo& vi);

@@ -299,6 +299,16 @@ video_plan plan_video(AVS_Clip** clip, AVS_ScriptEnvironment* env, int depth, vi
     plan.frame0 = read_first_frame_properties(*clip, env, *plan.vi);
     plan.order = plan.frame0.field_based != PROPERTY_ABSENT ? field_order_of_property(plan.frame0.field_based)
                                                             : clip_field_order(*plan.vi);
+    if (plan.frame0.sar_num > 0) {
+        int64_t a = plan.frame0.sar_num, b = plan.frame0.sar_den;
+        while (b) {
+            const int64_t rest = a % b;
+            a = b;
+            b = rest;
+        }
+        plan.sar_num = plan.frame0.sar_num / a;
+        plan.sar_den = plan.frame0.sar_den / a;
+    }
     return plan;
 }
 

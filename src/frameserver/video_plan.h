@@ -41,6 +41,7 @@ struct video_plan {
     video_layout layout{};
     int depth = DEPTH_DEFAULT;          // as asked
     field_order order = FIELD_PROGRESSIVE;  // frame 0's _FieldBased where it has one, else the clip's flags
+    int64_t sar_num = 0, sar_den = 0;   // frame 0's _SARNum/_SARDen in lowest terms (64:64 is 1:1); 0 where absent
     frame_properties frame0;            // of the clip as written, after any conversion
 };
 

@@ -155,10 +155,10 @@ void put_video_track(ebml_bytes& tracks, const video_plan& plan, int64_t default
     put_ebml_uint(video, FIELD_ORDER, plan.order == FIELD_PROGRESSIVE ? 0 : plan.order == FIELD_TFF ? 1 : 6);
     put_ebml_uint(video, PIXEL_WIDTH, static_cast<uint64_t>(vi.width));
     put_ebml_uint(video, PIXEL_HEIGHT, static_cast<uint64_t>(vi.height));
-    if (plan.frame0.sar_num > 0) {
+    if (plan.sar_num > 0) {
         // The display aspect ratio, exact and in lowest terms, which gives
         // back the pixels' own aspect ratio.
-        int64_t width = vi.width * plan.frame0.sar_num, height = vi.height * plan.frame0.sar_den;
+        int64_t width = vi.width * plan.sar_num, height = vi.height * plan.sar_den;
         reduce_fraction(&width, &height);
         put_ebml_uint(video, DISPLAY_WIDTH, static_cast<uint64_t>(width));
         put_ebml_uint(video, DISPLAY_HEIGHT, static_cast<uint64_t>(height));

@@ -11,6 +11,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "common/diag.h"
@@ -35,6 +36,28 @@ const char* chroma_siting_suffix(const video_layout& layout, int chroma_location
     return suffixes[chroma_location];
 }
 
+// What frame 0 says that YUV4MPEG2 has no word for, and the HDR or wide
+// gamut it makes of the picture: an encoder that is not told shows it
+// washed out or flat.
+void warn_of_what_y4m_drops(const frame_properties& p)
+{
+    std::string facts;
+    auto add = [&](const char* fact) { facts += (facts.empty() ? "" : ", ") + std::string(fact); };
+    if (p.transfer == 16)
+        add("the PQ transfer (16)");
+    if (p.transfer == 18)
+        add("the HLG transfer (18)");
+    if (p.primaries == 9)
+        add("BT.2020 primaries (9)");
+    if (p.says_hdr_metadata)
+        add("HDR10 metadata (mastering display, light levels)");
+    if (!facts.empty())
+        diag_print(DIAG_WARN,
+                   "frame 0 describes %s, which a y4m stream cannot carry: x265args, x264args or svtav1args give "
+                   "them to the encoder, or mkv carries them.\n",
+                   facts.c_str());
+}
+
 }  // namespace
 
 AVS_Clip* write_video(AVS_Clip* clip, AVS_ScriptEnvironment* env, const video_options& options)
@@ -45,6 +68,7 @@ AVS_Clip* write_video(AVS_Clip* clip, AVS_ScriptEnvironment* env, const video_op
     const frame_properties nothing_said;
     const frame_properties& said = classic ? nothing_said : plan.frame0;
     const field_order order = classic ? clip_field_order(*vi) : plan.order;
+    warn_of_what_y4m_drops(plan.frame0);
 
     begin_binary_stdout();
     static const char* const field_words[] = {"progressive", "tff", "bff"};

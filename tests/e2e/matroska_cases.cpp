@@ -40,10 +40,11 @@ std::map<std::string, std::string> probe_fields(const std::string& stream, const
 
 double fraction_value(const std::string& text)
 {
-    size_t slash = text.find('/');
-    if (text.empty() || slash == std::string::npos)
-        return text.empty() ? NAN : std::stod(text);
-    return std::stod(text.substr(0, slash)) / std::stod(text.substr(slash + 1));
+    char* end = nullptr;
+    const double num = strtod(text.c_str(), &end);
+    if (end == text.c_str())
+        return NAN;  // "N/A", or nothing
+    return *end == '/' ? num / strtod(end + 1, nullptr) : num;
 }
 
 namespace {

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
@@ -19,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "encoder_args_cases.h"
 #include "harness.h"
 #include "matroska_cases.h"
 
@@ -785,3 +787,211 @@ TEST_F(RealMedia, MatroskaChunksJoinUpToTheWhole)
                 shell("ffmpeg -v error -i '" + media + "' -map 0:a -f s16le -"))
         << "the joined sound is not the source's";
 }
+
+namespace {
+
+// A field of x264's SEI as ffmpeg's trace_headers shows it ("... = 13250").
+long long traced(const std::string& trace, const std::string& field)
+{
+    size_t at = trace.find(" " + field + " ");
+    if (at == std::string::npos)
+        return -1;
+    at = trace.find("= ", at);
+    return at == std::string::npos ? -1 : std::stoll(trace.substr(at + 2));
+}
+
+// The HDR10 metadata an encode carries, in ffprobe's terms: side data of
+// its first frame, or for H.264 (whose SEI ffmpeg 5.1 does not export) the
+// SEI itself.
+std::map<std::string, double> hdr_metadata_of(const std::string& file, bool h264)
+{
+    std::map<std::string, double> values;
+    if (!h264) {
+        std::map<std::string, std::string> fields = source_description(file);
+        for (const char* key : mastering)
+            if (fields.count(key))
+                values[key] = fraction_value(fields[key]);
+        for (const char* key : {"max_content", "max_average"})
+            if (fields.count(key))
+                values[key] = fraction_value(fields[key]);
+        return values;
+    }
+    const std::string trace = shell("ffmpeg -i '" + file + "' -c copy -bsf:v trace_headers -f null - 2>&1");
+    // The SEI's primaries are green, blue, red, in units of 0.00002.
+    const char* names[] = {"green", "blue", "red"};
+    for (int i = 0; i < 3; ++i) {
+        const std::string index = "[" + std::to_string(i) + "]";
+        if (traced(trace, "display_primaries_x" + index) >= 0) {
+            values[std::string(names[i]) + "_x"] = traced(trace, "display_primaries_x" + index) / 50000.0;
+            values[std::string(names[i]) + "_y"] = traced(trace, "display_primaries_y" + index) / 50000.0;
+        }
+    }
+    if (traced(trace, "white_point_x") >= 0) {
+        values["white_point_x"] = traced(trace, "white_point_x") / 50000.0;
+        values["white_point_y"] = traced(trace, "white_point_y") / 50000.0;
+        values["max_luminance"] = traced(trace, "max_display_mastering_luminance") / 10000.0;
+        values["min_luminance"] = traced(trace, "min_display_mastering_luminance") / 10000.0;
+    }
+    if (traced(trace, "max_content_light_level") >= 0) {
+        values["max_content"] = static_cast<double>(traced(trace, "max_content_light_level"));
+        values["max_average"] = static_cast<double>(traced(trace, "max_pic_average_light_level"));
+    }
+    return values;
+}
+
+// Luma PSNR of an encode against the stream it was given, frame by frame,
+// both decoded in their own formats (full range stays full range).
+double lowest_luma_psnr(const std::string& encode, const std::string& y4m, int width, int height, int bytes)
+{
+    const std::string a = shell("ffmpeg -v error -i '" + encode + "' -fps_mode passthrough -f rawvideo -");
+    const std::string b = shell("ffmpeg -v error -i '" + y4m + "' -fps_mode passthrough -f rawvideo -");
+    const size_t luma = static_cast<size_t>(width) * height, frame = luma * 3 / 2 * bytes;
+    if (a.size() != b.size() || a.empty())
+        return -1;
+    const double peak = bytes == 2 ? 1023 : 255;
+    double lowest = 99;
+    for (size_t at = 0; at < a.size(); at += frame) {
+        double sum = 0;
+        for (size_t i = 0; i < luma; ++i) {
+            const double x = bytes == 2 ? (static_cast<unsigned char>(a[at + 2 * i]) |
+                                           static_cast<unsigned char>(a[at + 2 * i + 1]) << 8)
+                                        : static_cast<unsigned char>(a[at + i]);
+            const double y = bytes == 2 ? (static_cast<unsigned char>(b[at + 2 * i]) |
+                                           static_cast<unsigned char>(b[at + 2 * i + 1]) << 8)
+                                        : static_cast<unsigned char>(b[at + i]);
+            sum += (x - y) * (x - y);
+        }
+        if (sum > 0)
+            lowest = std::min(lowest, 10 * std::log10(peak * peak * luma / sum));
+    }
+    return lowest;
+}
+
+}  // namespace
+
+struct encode_source {
+    const char* name;
+    std::string make;
+    int width, height;
+    bool rgb;
+};
+
+void PrintTo(const encode_source& source, std::ostream* os)
+{
+    *os << source.name;
+}
+
+class EncoderLine : public RealMedia, public testing::WithParamInterface<encode_source> {};
+
+// The sources: HDR10 HEVC, full-range BT.709, NTSC interlaced at
+// 10:11, HLG, and RGB that the frame server converts.
+const encode_source encode_sources[] = {
+    {"hdr10.mkv", test_picture(6, 128, 72) + hdr10_encode, 128, 72, false},
+    {"full709.mp4", test_picture(6, 128, 72) + "-pix_fmt yuvj420p -color_primaries bt709 -color_trc bt709 "
+                                             "-colorspace bt709 -c:v libx264 -preset ultrafast", 128, 72, false},
+    {"ntsc.mp4", "-f lavfi -i testsrc2=size=720x480:rate=30000/1001:duration=0.1 -vf setsar=10/11,setfield=tff "
+                 "-flags +ildct+ilme -x264-params tff=1 -pix_fmt yuv420p -color_primaries smpte170m -color_trc "
+                 "smpte170m -colorspace smpte170m -c:v libx264 -preset ultrafast", 720, 480, false},
+    {"hlg.mkv", test_picture(6, 128, 72) + "-pix_fmt yuv420p10le -c:v libx265 -preset ultrafast -x265-params "
+                                          "log-level=error:colorprim=bt2020:transfer=arib-std-b67:colormatrix=bt2020nc",
+     128, 72, false},
+    {"rgb.mkv", test_picture(6, 128, 72) + "-pix_fmt bgr0 -c:v ffv1", 128, 72, true},
+};
+
+TEST_P(EncoderLine, EachEncoderGetsWhatTheStreamCannotCarry)
+{
+    const encode_source& source = GetParam();
+    const char* const described[] = {"color_space", "color_primaries", "color_transfer", "color_range"};
+    {
+        std::string media = make_media(source.name, source.make);
+        for (bool keep : {false, true}) {
+            // The frame server converts RGB to 4:4:4 for video, as a script
+            // ending in ConvertToYV24() would: the truth is that clip's.
+            std::string script = video_script(media);
+            std::vector<std::string> depth;
+            if (keep)
+                depth.push_back("--depth=keep");
+            auto with_depth = [&](std::vector<std::string> args) {
+                args.insert(args.begin(), depth.begin(), depth.end());
+                return args;
+            };
+            run_result mkv = run_tool(with_depth({"mkv", source.rgb ? video_script(media, "ConvertToYV24()\n")
+                                                                     : script}),
+                                      on_real_server());
+            ASSERT_EQ(mkv.status, 0) << mkv.err;
+            std::map<std::string, std::string> truth = probe_fields(mkv.out);
+            std::map<std::string, double> truth_hdr;
+            for (const char* key : mastering)
+                if (truth.count(key))
+                    truth_hdr[key] = fraction_value(truth[key]);
+            for (const char* key : {"max_content", "max_average"})
+                if (truth.count(key))
+                    truth_hdr[key] = fraction_value(truth[key]);
+            const bool deep = truth["pix_fmt"].find("10le") != std::string::npos;
+            std::string y4m = write_script("media/encode.y4m", run_tool(with_depth({"video", script}),
+                                                                        on_real_server()).out);
+
+            for (const std::string encoder : {"x264", "x265", "svtav1"}) {
+                SCOPED_TRACE(std::string(source.name) + (keep ? " --depth=keep " : " ") + encoder);
+                run_result line = run_tool(with_depth({encoder + "args", script}), on_real_server());
+                if (encoder == "svtav1" && source.rgb) {
+                    EXPECT_EQ(line.status, 2);
+                    EXPECT_NE(line.err.find("SVT-AV1 takes 4:2:0 at 8 or 10 bits, not YUV444"), std::string::npos)
+                        << line.err;
+                    continue;
+                }
+                ASSERT_EQ(line.status, 0) << line.err;
+                const std::string out = write_script(std::string("media/encode.") + (encoder == "x264" ? "264"
+                                                                                      : encoder == "x265" ? "265"
+                                                                                                          : "ivf"),
+                                                     "");
+                int status = -1;
+                std::string log = shell("ARGS=" + shell("printf %q '" + line.out + "'") + "; " +
+                                            encode_command(encoder, out) + " < '" + y4m + "' 2>&1",
+                                        &status);
+                ASSERT_EQ(status, 0) << line.out << "\n" << log;
+                std::map<std::string, std::string> got = source_description(out);
+
+                for (const char* key : described)
+                    EXPECT_EQ(got[key], truth[key]) << key << " from " << line.out;
+                EXPECT_EQ(got["pix_fmt"].find("10le") != std::string::npos, deep) << got["pix_fmt"];
+                if (truth["pix_fmt"].find("420") != std::string::npos) {
+                    EXPECT_EQ(got["chroma_location"], truth["chroma_location"]) << line.out;
+                }
+                // AV1 has no aspect ratio and no field order: said, not given.
+                const bool interlaced = truth["field_order"] == "tt";
+                if (encoder == "svtav1") {
+                    EXPECT_EQ(got["sample_aspect_ratio"], "1:1");
+                    EXPECT_EQ(line.err.find("the encode loses 10:11") != std::string::npos, interlaced) << line.err;
+                    EXPECT_EQ(line.err.find("no option for interlaced video") != std::string::npos, interlaced);
+                } else {
+                    EXPECT_EQ(got["sample_aspect_ratio"], truth["sample_aspect_ratio"]);
+                }
+                if (encoder == "x264") {
+                    EXPECT_EQ(got["field_order"], interlaced ? "tt" : "progressive");
+                } else if (encoder == "x265" && interlaced) {  // marked on the frames, not in the stream
+                    EXPECT_EQ(got["top_field_first"] + got["interlaced_frame"], "11");
+                }
+
+                std::map<std::string, double> hdr = hdr_metadata_of(out, encoder == "x264");
+                EXPECT_EQ(hdr.size(), truth_hdr.size()) << "the HDR10 metadata does not reach the encode";
+                for (const auto& value : truth_hdr) {
+                    // AV1 keeps chromaticity in 1/65536, minimum luminance in
+                    // 1/16384.
+                    const double precision = encoder != "svtav1" ? 1e-9 : value.first == "min_luminance" ? 1.0 / 16384
+                                                                                                         : 1.0 / 65536;
+                    EXPECT_NEAR(hdr[value.first], value.second, precision + value.second * 1e-9) << value.first;
+                }
+                // The samples keep their levels: a range the encoder
+                // misread would cost some 25 dB.
+                EXPECT_GT(lowest_luma_psnr(out, y4m, source.width, source.height, deep ? 2 : 1), 38) << line.out;
+            }
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Sources, EncoderLine, testing::ValuesIn(encode_sources),
+                         [](const testing::TestParamInfo<encode_source>& info) {
+                             std::string name = info.param.name;
+                             return name.substr(0, name.find('.'));
+                         });

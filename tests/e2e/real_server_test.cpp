@@ -11,6 +11,7 @@
 #include <cstdio>
 
 #include "batch_cases.h"
+#include "encoder_args_cases.h"
 #include "field_order_cases.h"
 #include "matroska_cases.h"
 #include "timecodes_cases.h"
@@ -726,4 +727,9 @@ TEST_F(RealServer, MatroskaFramesAreTheVideoModesAndRgbReadsAsItsPlanarTwin)
             expected += yuv_frames.substr(n * yuv_size, yuv_size) + alpha_frames.substr(n * alpha_size, alpha_size);
         EXPECT_TRUE(matroska_frames(mkv.out, pix_fmt) == expected);
     }
+}
+
+TEST_F(RealServer, EncoderLinesFromTheClipAsVideoWritesIt)
+{
+    check_encoder_lines(on_real_server());
 }

@@ -279,9 +279,12 @@ value converted_to(const std::string& name, const clip_ref& clip, const format_d
         data.props["_Matrix"] = integer_property(used->code);
         data.props["_ColorRange"] = integer_property(used->full ? 0 : 1);
     }
-    // As AviSynth+: chroma resampled down to 4:2:0 sits left (MPEG-2).
+    // As AviSynth+: 4:2:0 chroma comes out where MPEG-2 has it (left),
+    // moved there from where the source said it sat, or resampled from
+    // another layout; a 4:2:0 source that said nothing still says nothing.
     const format_def* source = format_by_type(data.vi.pixel_type);
-    if (format->shift_w == 1 && format->shift_h == 1 && !(source && source->shift_w == 1 && source->shift_h == 1))
+    const bool from_420 = source && source->shift_w == 1 && source->shift_h == 1;
+    if (format->shift_w == 1 && format->shift_h == 1 && (!from_420 || data.props.count("_ChromaLocation")))
         data.props["_ChromaLocation"] = integer_property(0);
 #endif
     if (clip->fault.convert != "keep")

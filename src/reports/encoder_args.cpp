@@ -1,0 +1,238 @@
+// Each encoder's own options and names, from its help text and its option
+// parser: x264 0.164, x265 3.5 and SVT-AV1 1.4. The names are indexed by
+// their H.273 code point; a code an encoder has no name for is left out,
+// and said.
+
+#include "reports/encoder_args.h"
+
+#include <cmath>
+#include <cstdio>
+
+#include "common/diag.h"
+
+namespace {
+
+constexpr int PRIMARIES_CODES = 23, TRANSFER_CODES = 19, MATRIX_CODES = 15;
+
+const char* const x26x_primaries[PRIMARIES_CODES] = {
+    nullptr, "bt709",   nullptr,  nullptr,  "bt470m", "bt470bg", "smpte170m", "smpte240m",
+    "film",  "bt2020",  "smpte428", "smpte431", "smpte432"};
+const char* const svtav1_primaries[PRIMARIES_CODES] = {
+    nullptr, "bt709",  nullptr, nullptr,    "bt470m",   "bt470bg", "bt601",  "smpte240", "film",   "bt2020",
+    "xyz",   "smpte431", "smpte432", nullptr, nullptr, nullptr,   nullptr,  nullptr,    nullptr,  nullptr,
+    nullptr, nullptr,  "ebu3213"};
+const char* const x26x_transfers[TRANSFER_CODES] = {
+    nullptr,     "bt709",       nullptr,        nullptr,    "bt470m",     "bt470bg",    "smpte170m",
+    "smpte240m", "linear",      "log100",       "log316",   "iec61966-2-4", "bt1361e", "iec61966-2-1",
+    "bt2020-10", "bt2020-12",   "smpte2084",    "smpte428", "arib-std-b67"};
+const char* const svtav1_transfers[TRANSFER_CODES] = {
+    nullptr,    "bt709",  nullptr,  nullptr,     "bt470m",   "bt470bg",   "bt601",     "smpte240", "linear", "log100",
+    "log100-sqrt10", "iec61966", "bt1361", "srgb", "bt2020-10", "bt2020-12", "smpte2084", "smpte428", "hlg"};
+const char* const x264_matrices[MATRIX_CODES] = {
+    "GBR",       "bt709",     nullptr,    nullptr,    "fcc",   "bt470bg", "smpte170m", "smpte240m",
+    "YCgCo",     "bt2020nc",  "bt2020c",  "smpte2085", "chroma-derived-nc", "chroma-derived-c", "ICtCp"};
+const char* const x265_matrices[MATRIX_CODES] = {
+    "gbr",       "bt709",     nullptr,    nullptr,    "fcc",   "bt470bg", "smpte170m", "smpte240m",
+    "ycgco",     "bt2020nc",  "bt2020c",  "smpte2085", "chroma-derived-nc", "chroma-derived-c", "ictcp"};
+const char* const svtav1_matrices[MATRIX_CODES] = {
+    "identity", "bt709",      nullptr,     nullptr,     "fcc",       "bt470bg",   "bt601", "smpte240",
+    "ycgco",    "bt2020-ncl", "bt2020-cl", "smpte2085", "chroma-ncl", "chroma-cl", "ictcp"};
+
+struct encoder_words {
+    const char* name;
+    const char* depth_option;
+    const char* primaries_option;
+    const char* transfer_option;
+    const char* matrix_option;
+    const char* const* primaries;
+    const char* const* transfers;
+    const char* const* matrices;
+    const char* range_option;
+    const char* limited;
+    const char* full;
+};
+
+const encoder_words words[] = {
+    {"x264", "--output-depth", "--colorprim", "--transfer", "--colormatrix", x26x_primaries, x26x_transfers,
+     x264_matrices, "--range", "tv", "pc"},
+    {"x265", "--output-depth", "--colorprim", "--transfer", "--colormatrix", x26x_primaries, x26x_transfers,
+     x265_matrices, "--range", "limited", "full"},
+    {"SVT-AV1", "--input-depth", "--color-primaries", "--transfer-characteristics", "--matrix-coefficients",
+     svtav1_primaries, svtav1_transfers, svtav1_matrices, "--color-range", "studio", "full"},
+};
+
+bool is_420(const video_layout& l)
+{
+    return l.kind == PIXEL_PLANAR_YUV && l.shift_w == 1 && l.shift_h == 1;
+}
+
+// Why the encoder cannot take the stream, or empty. x264 encodes 4:2:0,
+// 4:2:2, 4:4:4 and mono at 8 or 10 bits, x265 (Debian's build has all
+// three depths) at 8, 10 or 12, SVT-AV1 4:2:0 at 8 or 10.
+std::string refusal_of(encoder_kind encoder, const video_layout& l)
+{
+    const bool shape = encoder == ENCODER_SVTAV1
+                           ? is_420(l)
+                           : l.kind == PIXEL_MONO || (l.kind == PIXEL_PLANAR_YUV && l.shift_h <= l.shift_w &&
+                                                      l.shift_w <= 1 && (l.shift_h == 0 || l.shift_w == 1));
+    const int deepest = encoder == ENCODER_X265 ? 12 : 10;
+    if (shape && l.bits <= deepest)
+        return "";
+    const char* takes = encoder == ENCODER_X264   ? "x264 takes 4:2:0, 4:2:2, 4:4:4 and mono at 8 or 10 bits"
+                        : encoder == ENCODER_X265 ? "x265 takes 4:2:0, 4:2:2, 4:4:4 and mono at 8, 10 or 12 bits"
+                                                  : "SVT-AV1 takes 4:2:0 at 8 or 10 bits";
+    std::string refusal = std::string(takes) + ", not " + l.name;
+    if (shape)
+        refusal += ": --depth=" + std::to_string(deepest) + " writes " + std::to_string(deepest) + " bits";
+    else if (encoder == ENCODER_SVTAV1)
+        refusal += ": ConvertToYUV420() at the script's end gives 4:2:0";
+    return refusal;
+}
+
+const char* name_for(const char* const* names, int count, int code)
+{
+    return code >= 0 && code < count ? names[code] : nullptr;
+}
+
+std::string decimal(double value)
+{
+    char text[32];
+    snprintf(text, sizeof text, "%.6f", value);
+    std::string s = text;
+    s.erase(s.find_last_not_of('0') + 1);
+    if (s.back() == '.')
+        s.pop_back();
+    return s;
+}
+
+}  // namespace
+
+std::string mastering_display_text(encoder_kind encoder, const mastering_display& d)
+{
+    // The properties hold red, green, blue; the encoders take green, blue,
+    // red.
+    const int order[3] = {1, 2, 0};
+    const bool decimals = encoder == ENCODER_SVTAV1;
+    auto chromaticity = [&](double v) { return decimals ? decimal(v) : std::to_string(std::llround(v * 50000)); };
+    auto luminance = [&](double v) { return decimals ? decimal(v) : std::to_string(std::llround(v * 10000)); };
+    std::string text;
+    for (int i = 0; i < 3; ++i) {
+        const int c = order[i];
+        text += std::string(1, "GBR"[i]) + "(" + chromaticity(d.primaries_x[c]) + "," + chromaticity(d.primaries_y[c]) +
+                ")";
+    }
+    text += "WP(" + chromaticity(d.white_x) + "," + chromaticity(d.white_y) + ")";
+    text += "L(" + luminance(d.max_luminance) + "," + luminance(d.min_luminance) + ")";
+    return text;
+}
+
+encoder_line encoder_args_for(encoder_kind encoder, const video_plan& plan)
+{
+    const encoder_words& w = words[encoder];
+    const video_layout& l = plan.layout;
+    const frame_properties& p = plan.frame0;
+    encoder_line line;
+    line.refusal = refusal_of(encoder, l);
+    if (!line.refusal.empty())
+        return line;
+    auto option = [&](const std::string& name, const std::string& value = "", bool quoted = true) {
+        line.args += (line.args.empty() ? "" : " ") + name;
+        if (!value.empty())
+            line.args += quoted ? " \"" + value + "\"" : " " + value;
+    };
+    auto note = [&](const std::string& text) { line.notes.push_back(w.name + std::string(" ") + text); };
+
+    option(w.depth_option, std::to_string(l.bits), false);
+    // x264 would bring any other layout to 4:2:0.
+    if (encoder == ENCODER_X264 && !is_420(l))
+        option("--output-csp", l.kind == PIXEL_MONO ? "i400" : l.shift_w ? "i422" : "i444");
+
+    struct {
+        const char* option;
+        const char* const* names;
+        int count;
+        int code;
+        const char* what;
+    } colour[] = {{w.primaries_option, w.primaries, PRIMARIES_CODES, p.primaries, "primaries"},
+                  {w.transfer_option, w.transfers, TRANSFER_CODES, p.transfer, "transfer"},
+                  {w.matrix_option, w.matrices, MATRIX_CODES, p.matrix, "matrix"}};
+    for (const auto& c : colour) {
+        if (c.code == PROPERTY_ABSENT)
+            continue;
+        const char* name = name_for(c.names, c.count, c.code);
+        // AV1 allows the identity matrix only for 4:4:4.
+        if (encoder == ENCODER_SVTAV1 && c.names == svtav1_matrices && c.code == 0)
+            name = nullptr;
+        if (name)
+            option(c.option, name);
+        else
+            note("has no name for " + std::string(c.what) + " " + std::to_string(c.code) + " here: it is left out");
+    }
+
+    if (p.colour_range != PROPERTY_ABSENT) {
+        const char* range = p.colour_range == 0 ? w.full : w.limited;
+        option(w.range_option, range);
+        // x264 takes a stream without a range in its header as limited and
+        // would expand full-range samples: it is told they are full already.
+        if (encoder == ENCODER_X264 && plan.depth == DEPTH_DEFAULT)
+            option("--input-range", range);
+    }
+
+    if (is_420(l) && p.chroma_location != PROPERTY_ABSENT) {
+        if (encoder != ENCODER_SVTAV1)
+            option("--chromaloc", std::to_string(p.chroma_location), false);
+        else if (p.chroma_location == 0 || p.chroma_location == 2)
+            option("--chroma-sample-position", p.chroma_location == 0 ? "left" : "topleft");
+        else
+            note("takes only left and top-left chroma siting: _ChromaLocation " + std::to_string(p.chroma_location) +
+                 " is left out");
+    }
+
+    if (plan.sar_num > 0) {
+        const int64_t num = plan.sar_num, den = plan.sar_den;
+        if (encoder != ENCODER_SVTAV1)
+            option("--sar", std::to_string(num) + ":" + std::to_string(den), false);
+        else if (num != den)
+            note("has no option for the aspect ratio: the encode loses " + std::to_string(num) + ":" +
+                 std::to_string(den));
+    }
+
+    if (plan.order != FIELD_PROGRESSIVE) {
+        const bool tff = plan.order == FIELD_TFF;
+        if (encoder == ENCODER_X264)
+            option(tff ? "--tff" : "--bff");
+        else if (encoder == ENCODER_X265)
+            option("--interlace", tff ? "tff" : "bff");
+        else
+            note(std::string("has no option for interlaced video: the ") + (tff ? "top" : "bottom") +
+                 "-field-first frames are encoded as progressive");
+    }
+
+    const mastering_display& m = p.mastering;
+    const bool hdr = (m.has_primaries && m.has_luminance) || p.has_light_level;
+    if (m.has_primaries && m.has_luminance)
+        option(encoder == ENCODER_X265 ? "--master-display" : "--mastering-display", mastering_display_text(encoder, m));
+    else if (m.has_primaries || m.has_luminance)
+        note(std::string("needs both the mastering display's primaries and its luminance; frame 0 gives only its ") +
+             (m.has_primaries ? "primaries" : "luminance") + ", and the display is left out");
+    if (p.has_light_level) {
+        const std::string levels = std::to_string(std::llround(p.max_content_light)) + "," +
+                                   std::to_string(std::llround(p.max_frame_average_light));
+        option(encoder == ENCODER_X264 ? "--cll" : encoder == ENCODER_X265 ? "--max-cll" : "--content-light", levels);
+    }
+    if (encoder == ENCODER_X265 && hdr)
+        option("--hdr10");
+    return line;
+}
+
+AVS_Clip* suggest_encoder_args(AVS_Clip* clip, AVS_ScriptEnvironment* env, encoder_kind encoder, int depth)
+{
+    const video_plan plan = plan_video(&clip, env, depth, CARRIER_Y4M);
+    const encoder_line line = encoder_args_for(encoder, plan);
+    if (!line.refusal.empty())
+        diag_print(DIAG_ERROR, "%s.\n", line.refusal.c_str());
+    for (const std::string& note : line.notes)
+        diag_print(DIAG_WARN, "%s.\n", note.c_str());
+    fputs(line.args.c_str(), stdout);
+    return clip;
+}

@@ -1,0 +1,33 @@
+// The argument lines that tell x264, x265 and SVT-AV1 what the stream that
+// "video" writes cannot: its colour description, range, chroma siting,
+// aspect ratio, field order and HDR10 metadata, from frame 0 of the clip as
+// written (the video plan), in each encoder's own words.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "frameserver/avs_c.h"
+#include "frameserver/video_plan.h"
+
+enum encoder_kind { ENCODER_X264, ENCODER_X265, ENCODER_SVTAV1 };
+
+struct encoder_line {
+    std::string refusal;             // non-empty: why the encoder cannot take the stream
+    std::string args;                // the argument line
+    std::vector<std::string> notes;  // what the line leaves out that frame 0 says, one warning each
+};
+
+encoder_line encoder_args_for(encoder_kind encoder, const video_plan& plan);
+
+// The mastering display as the encoder takes it, in the order G, B, R, WP,
+// L(max,min): x264 and x265 in units of 0.00002 (chromaticity) and
+// 0.0001 cd/m² (luminance), rounded to the nearest; SVT-AV1 in decimals and
+// cd/m².
+std::string mastering_display_text(encoder_kind encoder, const mastering_display& display);
+
+// Prints the line for the clip after the conversions and depth of
+// "video" (no line end), with a warning for each note; a stream the encoder
+// cannot take ends the process with an error. Returns the clip that is
+// current afterwards, as write_video does.
+AVS_Clip* suggest_encoder_args(AVS_Clip* clip, AVS_ScriptEnvironment* env, encoder_kind encoder, int depth);
