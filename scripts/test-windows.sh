@@ -28,7 +28,7 @@ can_run_32bit() {
   return $status
 }
 
-ensure_packages g++ binutils cmake ninja-build xz-utils libgtest-dev ffmpeg x264 sox flac wavpack parallel mingw-w64 wine wine64
+ensure_packages g++ binutils cmake ninja-build xz-utils libgtest-dev ffmpeg x264 x265 svt-av1 mpv mkvtoolnix sox flac wavpack parallel mingw-w64 wine wine64
 run_x86=yes
 if ! can_run_32bit; then
   run_x86=no

@@ -14,7 +14,7 @@ cd "$(dirname "$0")/.."
 
 . scripts/ensure-packages.sh
 . scripts/real-frameserver.sh
-ensure_packages g++ binutils cmake ninja-build xz-utils libgtest-dev ffmpeg x264 sox flac wavpack mkvtoolnix parallel openssh-server openssh-client rsync \
+ensure_packages g++ binutils cmake ninja-build xz-utils libgtest-dev ffmpeg x264 x265 svt-av1 mpv sox flac wavpack mkvtoolnix parallel openssh-server openssh-client rsync \
   autoconf automake libtool pkg-config make libavformat-dev libavcodec-dev libswscale-dev libavutil-dev \
   libswresample-dev zlib1g-dev
 
