@@ -628,7 +628,7 @@ TEST_F(RealMedia, ChromaSitingReachesTheDeepHeader)
 
 namespace {
 
-// HDR10 as the user had it: BT.2020, PQ, limited range, chroma top
+// HDR10 as a film arrives: BT.2020, PQ, limited range, chroma top
 // left, the mastering display and light levels in the HEVC stream's SEI.
 const std::string hdr10_encode =
     "-pix_fmt yuv420p10le -c:v libx265 -preset ultrafast -x265-params 'log-level=error:colorprim=bt2020:"
@@ -740,7 +740,7 @@ TEST_F(RealMedia, ARetimedClipWarnsOfTheSourcesDurations)
 
 TEST_F(RealMedia, AnEncodeOfTheStreamKeepsEverything)
 {
-    // The command: the HDR10 film, its sound beside it, into libx265
+    // The README's command: the HDR10 film, its sound beside it, into libx265
     // and FLAC in one ffmpeg run, with no flag about colour.
     std::string media = make_media("hdr10_film.mkv", test_picture(24, 128, 72) + test_tones(2, 24 / 25.0) +
                                                          "-map 0:v -map 1:a -c:a flac " + hdr10_encode);
@@ -790,6 +790,20 @@ TEST_F(RealMedia, MatroskaChunksJoinUpToTheWhole)
 
 namespace {
 
+// The mastering display and light levels among ffprobe's fields, as
+// numbers.
+std::map<std::string, double> hdr_values(const std::map<std::string, std::string>& fields)
+{
+    std::map<std::string, double> values;
+    for (const char* key : mastering)
+        if (fields.count(key))
+            values[key] = fraction_value(fields.at(key));
+    for (const char* key : {"max_content", "max_average"})
+        if (fields.count(key))
+            values[key] = fraction_value(fields.at(key));
+    return values;
+}
+
 // A field of x264's SEI as ffmpeg's trace_headers shows it ("... = 13250").
 long long traced(const std::string& trace, const std::string& field)
 {
@@ -805,17 +819,9 @@ long long traced(const std::string& trace, const std::string& field)
 // SEI itself.
 std::map<std::string, double> hdr_metadata_of(const std::string& file, bool h264)
 {
+    if (!h264)
+        return hdr_values(source_description(file));
     std::map<std::string, double> values;
-    if (!h264) {
-        std::map<std::string, std::string> fields = source_description(file);
-        for (const char* key : mastering)
-            if (fields.count(key))
-                values[key] = fraction_value(fields[key]);
-        for (const char* key : {"max_content", "max_average"})
-            if (fields.count(key))
-                values[key] = fraction_value(fields[key]);
-        return values;
-    }
     const std::string trace = shell("ffmpeg -i '" + file + "' -c copy -bsf:v trace_headers -f null - 2>&1");
     // The SEI's primaries are green, blue, red, in units of 0.00002.
     const char* names[] = {"green", "blue", "red"};
@@ -883,7 +889,7 @@ void PrintTo(const encode_source& source, std::ostream* os)
 
 class EncoderLine : public RealMedia, public testing::WithParamInterface<encode_source> {};
 
-// The sources: HDR10 HEVC, full-range BT.709, NTSC interlaced at
+// The sources users bring: HDR10 HEVC, full-range BT.709, NTSC interlaced at
 // 10:11, HLG, and RGB that the frame server converts.
 const encode_source encode_sources[] = {
     {"hdr10.mkv", test_picture(6, 128, 72) + hdr10_encode, 128, 72, false},
@@ -920,13 +926,7 @@ TEST_P(EncoderLine, EachEncoderGetsWhatTheStreamCannotCarry)
                                       on_real_server());
             ASSERT_EQ(mkv.status, 0) << mkv.err;
             std::map<std::string, std::string> truth = probe_fields(mkv.out);
-            std::map<std::string, double> truth_hdr;
-            for (const char* key : mastering)
-                if (truth.count(key))
-                    truth_hdr[key] = fraction_value(truth[key]);
-            for (const char* key : {"max_content", "max_average"})
-                if (truth.count(key))
-                    truth_hdr[key] = fraction_value(truth[key]);
+            const std::map<std::string, double> truth_hdr = hdr_values(truth);
             const bool deep = truth["pix_fmt"].find("10le") != std::string::npos;
             std::string y4m = write_script("media/encode.y4m", run_tool(with_depth({"video", script}),
                                                                         on_real_server()).out);

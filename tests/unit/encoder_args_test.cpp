@@ -4,7 +4,7 @@
 
 namespace {
 
-// The HDR10 film of the issues: BT.2020 primaries, D65.
+// An HDR10 film: BT.2020 primaries, D65 white.
 mastering_display hdr10_display()
 {
     mastering_display d;
@@ -125,7 +125,7 @@ TEST(EncoderArgs, AnHdr10StreamInEachEncodersWords)
 
 TEST(EncoderArgs, NamesDifferByEncoder)
 {
-    // The issue's examples: BT.601 (6), the BT.2020 matrix (9), HLG (18).
+    // BT.601 (6), the BT.2020 matrix (9) and HLG (18) have other names in SVT-AV1.
     plan_fixture f(PIXEL_PLANAR_YUV, 1, 1, 8, "YUV420");
     f.plan.frame0.primaries = 6;
     f.plan.frame0.matrix = 9;
