@@ -31,8 +31,8 @@ static const char more_modes_section[] =
 
 static const char options_section[] =
     "Options, before the mode (clipspout [OPTIONS] MODE SCRIPT):\n"
-    "   -s N, --start=N   the first frame (from 0); the range reaches video,\n"
-    "                     audio and info through the frame server's Trim\n"
+    "   -s N, --start=N   the first frame (from 0); the range reaches every\n"
+    "                     mode but x264bd through the frame server's Trim\n"
     "   -e N, --end=N     the last frame, included\n"
     "   -a NAME=VALUE, --arg NAME=VALUE\n"
     "                     sets the script's global string variable NAME\n"
