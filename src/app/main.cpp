@@ -189,8 +189,9 @@ int main(int argc, char** argv)
     // Where the source describes its field order only on its frames, the
     // modes that read the clip's flags say so first. --depth and mkv follow
     // the frame (see plan_video); audio has no fields.
-    const bool follows_frames = line.mode == MODE_MKV || line.mode == MODE_X264ARGS || line.mode == MODE_X265ARGS ||
-                                line.mode == MODE_SVTAV1ARGS || (line.mode == MODE_VIDEO && line.depth != DEPTH_DEFAULT);
+    const bool follows_frames = line.mode == MODE_MKV || line.mode == MODE_X264ARGS ||
+                                line.mode == MODE_X265ARGS || line.mode == MODE_SVTAV1ARGS ||
+                                (line.mode == MODE_VIDEO && line.depth != DEPTH_DEFAULT);
     if (line.mode != MODE_AUDIO && !follows_frames) {
         const AVS_VideoInfo& vi = *avs.avs_get_video_info(clip);
         warn_of_field_order_mismatch(read_first_frame_properties(clip, env, vi), vi, line.mode);

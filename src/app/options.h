@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "common/version.h"
-
 #include "frameserver/video_plan.h"
 #include "writers/audio_stream.h"
 #include "writers/video_stream.h"

@@ -118,9 +118,10 @@ frame_properties read_first_frame_properties(AVS_Clip* clip, AVS_ScriptEnvironme
         properties.transfer = read.code_point("_Transfer", is_known_transfer);
         properties.mastering = read_mastering_display(read);
         read_frame_duration(env, frame, &properties.duration_num, &properties.duration_den);
-        for (const char* key : {"MasteringDisplayPrimariesX", "MasteringDisplayPrimariesY", "MasteringDisplayWhitePointX",
-                                "MasteringDisplayWhitePointY", "MasteringDisplayMinLuminance",
-                                "MasteringDisplayMaxLuminance", "ContentLightLevelMax", "ContentLightLevelAverage"})
+        for (const char* key :
+             {"MasteringDisplayPrimariesX", "MasteringDisplayPrimariesY", "MasteringDisplayWhitePointX",
+              "MasteringDisplayWhitePointY", "MasteringDisplayMinLuminance", "MasteringDisplayMaxLuminance",
+              "ContentLightLevelMax", "ContentLightLevelAverage"})
             properties.says_hdr_metadata = properties.says_hdr_metadata || read.present(key);
         properties.has_light_level = read.number("ContentLightLevelMax", 0, &properties.max_content_light) &&
                                      read.number("ContentLightLevelAverage", 0, &properties.max_frame_average_light) &&

@@ -44,13 +44,12 @@ bool layout_of(const pixel_format& f, video_carrier carrier, video_layout* layou
         snprintf(l.y4m_tag, sizeof l.y4m_tag, f.bits == 8 ? "mono" : "mono%d", f.bits);
         break;
     case PIXEL_PLANAR_YUV: {
-        // ffmpeg's code for the subsampling in its deeper FourCCs.
         const bool is_444 = f.shift_w == 0 && f.shift_h == 0, is_422 = f.shift_w == 1 && f.shift_h == 0,
                    is_420 = f.shift_w == 1 && f.shift_h == 1, is_411 = f.shift_w == 2 && f.shift_h == 0;
         if (!(is_444 || is_422 || is_420 || (is_411 && f.bits == 8)))
             return false;
         const char* chroma = is_444 ? "444" : is_422 ? "422" : is_420 ? "420" : "411";
-        const unsigned subsampling = is_444 ? 0 : is_422 ? 10 : 11;
+        const unsigned subsampling = is_444 ? 0 : is_422 ? 10 : 11;  // ffmpeg's code in its deeper FourCCs
         snprintf(l.y4m_tag, sizeof l.y4m_tag, f.bits == 8 ? "%s" : "%sp%d", chroma, f.bits);
         // ffmpeg has no 4:2:0 alpha at 12 bits, and none at 14.
         const bool alpha = carrier == CARRIER_MATROSKA && f.alpha && alpha_planes_readable() && !is_411 &&
@@ -198,8 +197,11 @@ const AVS_VideoInfo* prepare_deep_video(AVS_Clip** clip, AVS_ScriptEnvironment* 
 {
     const AVS_VideoInfo* vi = avs.avs_get_video_info(*clip);
     pixel_format format = describe_pixel_type(vi->pixel_type);
+    // Whether the carrier has the clip's chroma layout at all, whatever its
+    // depth (float is brought to 16 bits below).
     pixel_format as_8bit = format;
     as_8bit.bits = 8;
+    video_layout has_shape;
     if (format.kind == PIXEL_YUY2)
         vi = announce_and_convert(clip, env, "ConvertToYV16", "yv16");
     else if (carried_beyond_y4m(format, carrier))
@@ -208,7 +210,7 @@ const AVS_VideoInfo* prepare_deep_video(AVS_Clip** clip, AVS_ScriptEnvironment* 
         vi = announce_and_convert(clip, env, "ConvertToYV24", "yv24");  // known to every frame server
     else if (format.kind == PIXEL_PACKED_RGB || format.kind == PIXEL_PLANAR_RGB)
         vi = announce_and_convert(clip, env, "ConvertToYUV444", "yuv444");
-    else if (!layout_of(as_8bit, carrier, layout))
+    else if (!layout_of(as_8bit, carrier, &has_shape))
         vi = announce_and_convert(clip, env, "ConvertToYV12", "yv12");  // 4:1:0 and what is not known
     format = describe_pixel_type(vi->pixel_type);
 

@@ -211,7 +211,8 @@ encoder_line encoder_args_for(encoder_kind encoder, const video_plan& plan)
     const mastering_display& m = p.mastering;
     const bool hdr = (m.has_primaries && m.has_luminance) || p.has_light_level;
     if (m.has_primaries && m.has_luminance)
-        option(encoder == ENCODER_X265 ? "--master-display" : "--mastering-display", mastering_display_text(encoder, m));
+        option(encoder == ENCODER_X265 ? "--master-display" : "--mastering-display",
+               mastering_display_text(encoder, m));
     else if (m.has_primaries || m.has_luminance)
         note(std::string("needs both the mastering display's primaries and its luminance; frame 0 gives only its ") +
              (m.has_primaries ? "primaries" : "luminance") + ", and the display is left out");

@@ -33,8 +33,8 @@ void timecodes_add_frame(timecodes_file& timecodes, int64_t num, int64_t den)
 {
     if (!timecodes.file)
         return;
-    timecodes.ok = timecodes.ok &&
-                   fprintf(timecodes.file, "%s\n", milliseconds_text(timecodes.start.num, timecodes.start.den).c_str()) > 0;
+    const std::string start = milliseconds_text(timecodes.start.num, timecodes.start.den);
+    timecodes.ok = timecodes.ok && fprintf(timecodes.file, "%s\n", start.c_str()) > 0;
     if (!add_time(timecodes.start, num, den))
         diag_print(DIAG_ERROR, "frame durations too fine to add up exactly for the timecodes in \"%s\".\n",
                    timecodes.path.c_str());

@@ -30,8 +30,8 @@ const std::string hdr10 =
 
 std::map<std::string, std::string> colour_of(const std::string& file)
 {
-    std::istringstream lines(shell("ffprobe -v error -select_streams v -show_entries "
-                                   "stream=color_primaries,color_transfer,color_space -of default=nw=1 '" + file + "'"));
+    std::istringstream lines(shell("ffprobe -v error -select_streams v -show_entries stream=color_primaries,"
+                                   "color_transfer,color_space -of default=nw=1 '" + file + "'"));
     std::map<std::string, std::string> fields;
     for (std::string line; std::getline(lines, line);)
         fields[line.substr(0, line.find('='))] = line.substr(line.find('=') + 1);
@@ -113,7 +113,8 @@ void check_encoder_lines(const run_options& options)
          "clipspout [error]: SVT-AV1 takes 4:2:0 at 8 or 10 bits, not YUV422: ConvertToYUV420() at the script's end "
          "gives 4:2:0.\n"},
         {{"x264args"}, "BlankClip().KillVideo()\n", "clipspout [error]: clip has no video.\n"},
-        {{"-s", "5", "x264args"}, ntsc, "clipspout [error]: the range starts at frame 5, outside the clip's 3 frames.\n"},
+        {{"-s", "5", "x264args"}, ntsc,
+         "clipspout [error]: the range starts at frame 5, outside the clip's 3 frames.\n"},
     };
     for (const auto& f : failures) {
         std::vector<std::string> args = f.args;

@@ -203,7 +203,8 @@ void check_matroska_timing(const run_options& options)
     // Frames that say their own duration (20 ms at a clip rate of 25) start
     // where their durations say, and the track claims no constant rate.
     std::string timed = write_script("timed.avs", "BlankClip(length=4, width=32, height=16, pixel_type=\"YV12\", "
-                                                  "fps=25)\npropSet(\"_DurationNum\", 1).propSet(\"_DurationDen\", 50)\n");
+                                                  "fps=25)\n"
+                                                  "propSet(\"_DurationNum\", 1).propSet(\"_DurationDen\", 50)\n");
     r = run_tool({"mkv", timed}, options);
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(read_through_pipe(r.out, "ffprobe -v error -select_streams v -show_entries packet=pts -of csv=p=0 -"),

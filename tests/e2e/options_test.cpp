@@ -59,7 +59,8 @@ TEST(Options, EachCommandLine)
         {{}, 2, "", USAGE_TEXT},
         {{"info", dash}, 0, "v:width       16", ""},
         // --help and --version answer on standard output.
-        {{"--help"}, 0, USAGE_TEXT + std::string("More modes:\n   mkv    - output video and audio as one matroska stream"), ""},
+        {{"--help"}, 0, USAGE_TEXT + std::string("More modes:\n   mkv    - output video and audio as one matroska"),
+         ""},
         {{"--depth=10", "--help", "video"}, 0, USAGE_TEXT, ""},
         {{"--version"}, 0, "clipspout 0.3.0\nframe server: clipspout's stand-in frame server\n", ""},
     };

@@ -973,6 +973,21 @@ TEST_P(EncoderLine, EachEncoderGetsWhatTheStreamCannotCarry)
                     EXPECT_EQ(got["top_field_first"] + got["interlaced_frame"], "11");
                 }
 
+                // Where nothing was converted, the encode says what the
+                // source file says, directly.
+                if (keep && !source.rgb) {
+                    std::map<std::string, std::string> source_says = source_description(media);
+                    for (const char* key : described)
+                        EXPECT_EQ(got[key], source_says[key]) << key << " against the source";
+                    EXPECT_EQ(got["chroma_location"], source_says["chroma_location"]) << "against the source";
+                    if (encoder != "svtav1") {
+                        EXPECT_EQ(got["sample_aspect_ratio"], source_says["sample_aspect_ratio"]) << "against the source";
+                    }
+                    if (encoder == "x264") {
+                        EXPECT_EQ(got["field_order"], source_says["field_order"]) << "against the source";
+                    }
+                    EXPECT_EQ(hdr_metadata_of(out, encoder == "x264").size(), hdr_values(source_says).size());
+                }
                 std::map<std::string, double> hdr = hdr_metadata_of(out, encoder == "x264");
                 EXPECT_EQ(hdr.size(), truth_hdr.size()) << "the HDR10 metadata does not reach the encode";
                 for (const auto& value : truth_hdr) {

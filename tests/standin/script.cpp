@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <sstream>
 
 #ifdef _WIN32
@@ -65,7 +66,7 @@ struct line_parser {
                 fail("unterminated string");
             current = {TK_STRING, line.substr(pos + 1, end - pos - 1)};
             pos = end + 1;
-        } else if (c == '(' || c == ')' || c == ',' || c == '=' || c == '.' || c == '-' || c == '[' || c == ']') {
+        } else if (strchr("(),=.-[]", c)) {
             current = {TK_PUNCT, std::string(1, c)};
             ++pos;
         } else {
@@ -82,13 +83,28 @@ struct line_parser {
         advance();
     }
 
+    // Items separated by commas up to the closing punctuation, which is
+    // consumed; the opening one already is.
+    template <typename parse_item>
+    void parse_list(char close, parse_item item)
+    {
+        while (!at_punct(close)) {
+            item();
+            if (at_punct(','))
+                advance();
+            else if (!at_punct(close))
+                fail(std::string("expected ',' or '") + close + "'");
+        }
+        advance();
+    }
+
     std::vector<argument> parse_arguments()
     {
         std::vector<argument> args;
         if (!at_punct('('))
             return args;
         advance();
-        while (!at_punct(')')) {
+        parse_list(')', [&] {
             argument arg;
             if (current.kind == TK_NAME) {
                 // name=value needs one token of look-ahead past the name.
@@ -105,12 +121,7 @@ struct line_parser {
             }
             arg.v = parse_expression();
             args.push_back(std::move(arg));
-            if (at_punct(','))
-                advance();
-            else if (!at_punct(')'))
-                fail("expected ',' or ')'");
-        }
-        advance();
+        });
         return args;
     }
 
@@ -128,14 +139,7 @@ struct line_parser {
             // An array literal, as AviSynth+ scripts write them.
             advance();
             v.type = AVS_TAG_ARRAY;
-            while (!at_punct(']')) {
-                v.array.push_back(parse_expression());
-                if (at_punct(','))
-                    advance();
-                else if (!at_punct(']'))
-                    fail("expected ',' or ']'");
-            }
-            advance();
+            parse_list(']', [&] { v.array.push_back(parse_expression()); });
             return v;
         }
         switch (current.kind) {

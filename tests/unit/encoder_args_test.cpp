@@ -64,7 +64,8 @@ plan_fixture hdr10_plan(int depth)
 TEST(EncoderArgs, MasteringDisplayInEachEncodersUnitsAndOrder)
 {
     const mastering_display d = hdr10_display();
-    EXPECT_EQ(mastering_display_text(ENCODER_X264, d), "G(13250,34500)B(7500,3000)R(34000,16000)WP(15635,16450)L(10000000,1)");
+    EXPECT_EQ(mastering_display_text(ENCODER_X264, d),
+              "G(13250,34500)B(7500,3000)R(34000,16000)WP(15635,16450)L(10000000,1)");
     EXPECT_EQ(mastering_display_text(ENCODER_X265, d), mastering_display_text(ENCODER_X264, d));
     EXPECT_EQ(mastering_display_text(ENCODER_SVTAV1, d),
               "G(0.265,0.69)B(0.15,0.06)R(0.68,0.32)WP(0.3127,0.329)L(1000,0.0001)");
