@@ -177,7 +177,16 @@ const AVS_VideoInfo* prepare_8bit_video(AVS_Clip** clip, AVS_ScriptEnvironment* 
     } else {
         const conversion& row = conversion_for(vi->pixel_type);
         if (row.filter) {
-            vi = announce_and_convert(clip, env, row.filter, row.target_name);
+            diag_print(DIAG_INFO, "converting video to %s.\n", row.target_name);
+            // The releases of AviSynth+ convert only 8-bit clips this way
+            // ("ConvertToYV12: only 8 bit sources allowed"): a deeper one
+            // is brought to 8 bits first, by the filter --depth=8 uses.
+            if (describe_pixel_type(vi->pixel_type).bits != 8) {
+                const AVS_Value bits = int_value(8);
+                *clip = convert_clip(*clip, env, "ConvertBits", row.target_name, &bits);
+            }
+            *clip = convert_clip(*clip, env, row.filter, row.target_name);
+            vi = avs.avs_get_video_info(*clip);
             // The stream's layout is fixed by the target; a clip in any
             // other layout would not match it.
             if (!has_layout(vi->pixel_type, row.target_type))

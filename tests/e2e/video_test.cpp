@@ -32,7 +32,13 @@ const layout_case layout_cases[] = {
     {"YV12", 18, 6, "420", 3, 1, 1, nullptr, "yuv420p"},
     // Source plugins deliver 8-bit 4:2:0 with U stored first: written as it is.
     {"I420", 18, 6, "420", 3, 1, 1, nullptr, "yuv420p"},
+    // Deeper clips reach 4:2:0 through 8 bits (ConvertBits(8), then
+    // ConvertToYV12, which the releases refuse for deeper clips).
     {"YUV420P10", 66, 10, "420", 3, 1, 1, "yv12", "yuv420p"},
+    {"YUV444P16", 20, 4, "420", 3, 1, 1, "yv12", "yuv420p"},
+    {"Y16", 20, 4, "420", 3, 1, 1, "yv12", "yuv420p"},
+    {"RGB64", 20, 4, "420", 3, 1, 1, "yv12", "yuv420p"},
+    {"YUVA420P10", 20, 4, "420", 3, 1, 1, "yv12", "yuv420p"},
 };
 
 // The planes of frame n as the stand-in's pattern defines them.
@@ -99,6 +105,18 @@ TEST(Video, EveryLayoutIsByteExact)
         EXPECT_EQ(r.status, 0) << c.pixel_type << r.err;
         EXPECT_EQ(r.err, expected_err(c, 10, "progressive", 10, 100)) << c.pixel_type;
         EXPECT_TRUE(r.out == expected_stream(c, 10)) << c.pixel_type << ": stream differs";
+    }
+}
+
+TEST(Video, StandinConvertsToTheEightBitLayoutsOnlyFromEightBits)
+{
+    // As the releases of AviSynth+ do: the tool never asks this of them.
+    for (const char* filter : {"ConvertToYV12", "ConvertToYV16", "ConvertToYV24"}) {
+        run_result r = run_tool({"info", write_script("deep_yv12.avs", std::string("BlankClip(pixel_type=\"YUV420P10\")"
+                                                                                   ".") + filter + "()\n")});
+        EXPECT_EQ(r.status, 2);
+        EXPECT_EQ(r.err.rfind(std::string("clipspout [warn]: ") + filter + ": only 8 bit sources allowed (", 0), 0u)
+            << r.err;
     }
 }
 

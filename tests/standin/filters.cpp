@@ -292,12 +292,16 @@ value converted_to(const std::string& name, const clip_ref& clip, const format_d
     return clip_value(std::move(data));
 }
 
-// ConvertToYV24, ConvertToYV16, ConvertToYV12: 8 bits, whatever the source.
+// ConvertToYV24, ConvertToYV16, ConvertToYV12: from 8-bit clips only, as
+// the releases of AviSynth+ have them (a development snapshot after 3.7.5
+// converts deeper clips too; users run the releases).
 value convert(const std::string& name, const clip_ref& clip, const bound_args& args)
 {
     std::string target = name.substr(name.size() - 4);
     for (char& c : target)
         c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+    if (clip->vi.width && (static_cast<unsigned>(clip->vi.pixel_type) & AVS_CS_SAMPLE_BITS_MASK) != 0)
+        fail("ConvertTo" + target, "only 8 bit sources allowed");
     // I420 counts as YV12 already: the clip comes back as it is.
     if (target == "YV12" && clip->vi.pixel_type == AVS_CS_I420 && clip->fault.convert.empty())
         return clip_value(copy_of(clip));
