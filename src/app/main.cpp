@@ -109,6 +109,21 @@ static AVS_Clip* apply_frame_range(AVS_Clip* clip, AVS_ScriptEnvironment* env, i
     return take_filtered_clip(invoke_filter(clip, env, "Trim", trim, 3), env, failure);
 }
 
+// Where frame properties would shape the output and this frame server gives
+// none, one line says so. What the modes of AviSynth 2.6 write never came
+// from properties: for them the line appears only where the library has
+// property functions that do not work (AviSynth+ 3.6 to 3.7.0).
+static void say_if_properties_are_missing(const command_line& line)
+{
+    const std::string note = missing_properties_note();
+    const bool shaped_by_properties = line.mode == MODE_MKV || line.mode == MODE_X264ARGS ||
+                                      line.mode == MODE_X265ARGS || line.mode == MODE_SVTAV1ARGS ||
+                                      (line.mode == MODE_VIDEO && (line.depth != DEPTH_DEFAULT || line.timecodes_index));
+    if (note.empty() || line.mode == MODE_AUDIO || (!shaped_by_properties && !avs_interface.exports_properties))
+        return;
+    diag_print(DIAG_INFO, "%s\n", note.c_str());
+}
+
 // --depth, and the timecodes file, created before the stream starts.
 static video_options video_options_for(const command_line& line, char** argv)
 {
@@ -159,6 +174,10 @@ static void print_versions()
     if (version.type == AVS_TAG_STRING && version.d.string)
         printf("frame server: %s\n", one_line(version.d.string).c_str());
     avs.avs_release_value(version);
+    // Which of its functions work depends on it (frame properties from 9).
+    settle_interface(env);
+    if (avs_interface.version > 0)
+        printf("interface version: %d\n", avs_interface.version);
     avs.avs_delete_script_environment(env);
 }
 
@@ -180,12 +199,14 @@ int main(int argc, char** argv)
     if (!env)
         diag_print(DIAG_ERROR, "cannot create a script environment (interface version %d) with %s.\n",
                    AVS_INTERFACE_VERSION, FRAMESERVER_LIBRARY);
+    settle_interface(env);
 
     set_script_arguments(env, line.arguments);
     AVS_Clip* clip = import_script(env, path);
     // The Blu-ray arguments are about the whole clip.
     if ((line.start != FRAME_NOT_GIVEN || line.end != FRAME_NOT_GIVEN) && line.mode != MODE_X264BD)
         clip = apply_frame_range(clip, env, line.start, line.end);
+    say_if_properties_are_missing(line);
     // Where the source describes its field order only on its frames, the
     // modes that read the clip's flags say so first. --depth and mkv follow
     // the frame (see plan_video); audio has no fields.

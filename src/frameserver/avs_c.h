@@ -76,6 +76,8 @@ static_assert(offsetof(AVS_VideoFrame, offset) == 2 * sizeof(void*), "frame plan
 static_assert(offsetof(AVS_VideoFrame, heightUV) == 2 * sizeof(void*) + 8 * sizeof(int), "frame heightUV offset");
 
 constexpr int AVS_INTERFACE_VERSION = 4;
+// The first interface version whose frame-property functions can be called.
+constexpr int AVS_PROPERTIES_INTERFACE_VERSION = 9;
 
 // Value tags.
 constexpr short AVS_TAG_CLIP = 'c';
@@ -148,8 +150,13 @@ typedef const char*(AVSC_CC* avs_clip_get_error_func)(AVS_Clip*);
 typedef char*(AVSC_CC* avs_save_string_func)(AVS_ScriptEnvironment*, const char* text, int length);
 typedef int(AVSC_CC* avs_set_global_var_func)(AVS_ScriptEnvironment*, const char* name, AVS_Value value);
 
-// Frame properties (AviSynth+ interface version 8 and later). AVS_Map is
-// opaque; avs_prop_get_int sets *error to non-zero for a missing key.
+// 0 where the environment serves the interface version asked, else -1.
+typedef int(AVSC_CC* avs_check_version_func)(AVS_ScriptEnvironment*, int version);
+
+// Frame properties. AviSynth+ exports them from interface version 8 on,
+// but only from version 9 (3.7.1) do they work through this interface:
+// before it the wrapper misreads the frame and the process crashes. AVS_Map
+// is opaque; avs_prop_get_int sets *error to non-zero for a missing key.
 struct AVS_Map;
 typedef const AVS_Map*(AVSC_CC* avs_get_frame_props_ro_func)(AVS_ScriptEnvironment*, const AVS_VideoFrame*);
 typedef int64_t(AVSC_CC* avs_prop_get_int_func)(AVS_ScriptEnvironment*, const AVS_Map*, const char* key, int index,

@@ -4,6 +4,7 @@
 #include "common/platform.h"
 
 avs_library avs;
+frameserver_interface avs_interface;
 
 bool try_load_frameserver(std::string* problem)
 {
@@ -35,4 +36,35 @@ void load_frameserver()
     std::string problem;
     if (!try_load_frameserver(&problem))
         diag_print(DIAG_ERROR, "%s.\n", problem.c_str());
+}
+
+void settle_interface(AVS_ScriptEnvironment* env)
+{
+    avs_interface.exports_properties = avs.avs_get_frame_props_ro && avs.avs_prop_get_int;
+    avs_interface.version = 0;
+    // Every version up to its own is served; the first refused ends the
+    // count. Libraries name versions far below 64.
+    while (avs.avs_check_version && avs_interface.version < 64 &&
+           avs.avs_check_version(env, avs_interface.version + 1) == 0)
+        ++avs_interface.version;
+    if (avs_interface.version < AVS_PROPERTIES_INTERFACE_VERSION) {
+#define AVS_LIBRARY_WITHDRAW(name) avs.name = nullptr;
+        AVS_LIBRARY_PROPERTY_FUNCTIONS(AVS_LIBRARY_WITHDRAW)
+#undef AVS_LIBRARY_WITHDRAW
+    }
+}
+
+std::string missing_properties_note()
+{
+    if (avs.avs_get_frame_props_ro)
+        return "";
+    const std::string server = avs_interface.version > 0
+                                   ? "the frame server (interface version " + std::to_string(avs_interface.version) + ")"
+                                   : "the frame server";
+    // AviSynth+ 3.6.0 to 3.7.0 export the functions but crash in them.
+    const std::string why =
+        avs_interface.exports_properties
+            ? " has frame-property functions, but they work only from interface version 9 (AviSynth+ 3.7.1)"
+            : " has no frame properties";
+    return server + why + ": colour, HDR metadata, frame timing and field order from frame properties are left out.";
 }

@@ -30,14 +30,21 @@
     X(avs_save_string)                  \
     X(avs_set_global_var)
 
+// The frame-property functions, withdrawn together where they do not work
+// (see settle_interface).
+#define AVS_LIBRARY_PROPERTY_FUNCTIONS(X) \
+    X(avs_get_frame_props_ro)             \
+    X(avs_prop_get_int)                   \
+    X(avs_prop_get_float)
+
 // Newer than AviSynth 2.6 (frame properties came with AviSynth+'s interface
 // version 8, channel masks with AviSynth+ 3.7.3, planes by id with its
 // alpha planes): resolved where the library has them, null where it has
-// not.
+// not. The version check is AviSynth 2.5's, but no older library is asked
+// for it by name.
 #define AVS_LIBRARY_OPTIONAL_FUNCTIONS(X) \
-    X(avs_get_frame_props_ro)             \
-    X(avs_prop_get_int)                   \
-    X(avs_prop_get_float)                 \
+    X(avs_check_version)                  \
+    AVS_LIBRARY_PROPERTY_FUNCTIONS(X)     \
     X(avs_is_channel_mask_known)          \
     X(avs_get_channel_mask)               \
     X(avs_get_read_ptr_p)                 \
@@ -62,3 +69,19 @@ void load_frameserver();
 // The same, but a library that is missing or lacks a function is no error:
 // returns false with the reason in problem.
 bool try_load_frameserver(std::string* problem);
+
+// What the environment serves, read once it exists.
+struct frameserver_interface {
+    int version = 0;                 // the highest interface version it serves; 0 where it cannot say
+    bool exports_properties = false;  // the library has the frame-property functions, working or not
+};
+extern frameserver_interface avs_interface;
+
+// Reads the environment's interface version and, below the version whose
+// property functions work, withdraws them (their pointers become null), so
+// that every property reads as absent rather than crashing the process.
+void settle_interface(AVS_ScriptEnvironment* env);
+
+// One line saying that this frame server gives no frame properties and what
+// that leaves out; empty where it gives them.
+std::string missing_properties_note();

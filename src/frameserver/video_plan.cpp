@@ -303,6 +303,12 @@ video_plan plan_video(AVS_Clip** clip, AVS_ScriptEnvironment* env, int depth, vi
     const AVS_VideoInfo* vi = avs.avs_get_video_info(*clip);
     if (vi->width == 0)
         diag_print(DIAG_ERROR, "clip has no video.\n");
+    // Only AviSynth+ has alpha planes, and finds them by their ids (packed
+    // RGB32 keeps alpha in each pixel).
+    const pixel_format source = describe_pixel_type(vi->pixel_type);
+    if (carrier == CARRIER_MATROSKA && source.alpha && source.kind != PIXEL_PACKED_RGB && !alpha_planes_readable())
+        diag_print(DIAG_INFO, "the frame server gives no plane by its id (AviSynth+ does): the alpha plane is left "
+                              "out.\n");
     plan.vi = depth == DEPTH_DEFAULT ? prepare_8bit_video(clip, env, carrier, &plan.layout)
                                      : prepare_deep_video(clip, env, depth, carrier, &plan.layout);
     // What frame 0 of the clip as written says: a conversion records the

@@ -29,7 +29,13 @@ uint32_t resolve_channel_mask(int64_t option, const AVS_VideoInfo& vi)
     }
     // AviSynth+ 3.7.3 and later keep a mask that the source or the script
     // set (SetChannelMask).
-    if (avs.avs_is_channel_mask_known && avs.avs_get_channel_mask && avs.avs_is_channel_mask_known(&vi)) {
+    const bool server_keeps_masks = avs.avs_is_channel_mask_known && avs.avs_get_channel_mask;
+    if (!server_keeps_masks)
+        diag_print(DIAG_INFO,
+                   "the frame server keeps no channel mask (AviSynth+ does from 3.7.3): --channel-mask=auto takes the "
+                   "usual layout for %d channels.\n",
+                   vi.nchannels);
+    if (server_keeps_masks && avs.avs_is_channel_mask_known(&vi)) {
         const uint32_t mask = avs.avs_get_channel_mask(&vi);
         if (channels_in_mask(mask) == vi.nchannels)
             return mask;

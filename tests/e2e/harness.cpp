@@ -87,6 +87,17 @@ static const bool inherited_descriptors_closed_on_exec = [] {
     return true;
 }();
 
+static void split_frameserver_note(run_result& result)
+{
+    static const std::string start = "clipspout [info]: the frame server", end = "from frame properties are left out.\n";
+    const size_t at = result.err.find(start);
+    const size_t stop = at == std::string::npos ? at : result.err.find(end, at);
+    if (stop == std::string::npos || result.err.find('\n', at) != stop + end.size() - 1)
+        return;
+    result.frameserver_note = result.err.substr(at, stop + end.size() - at);
+    result.err.erase(at, stop + end.size() - at);
+}
+
 static run_result launch(std::vector<std::string> argv, const run_options& options)
 {
     int out_pipe[2], err_pipe[2];
@@ -159,6 +170,7 @@ static run_result launch(std::vector<std::string> argv, const run_options& optio
     else if (WIFSIGNALED(status))
         result.signal = WTERMSIG(status);
     result.err = lf_text(result.err);
+    split_frameserver_note(result);
     return result;
 }
 
@@ -320,4 +332,23 @@ cut_short_runs run_cut_short(const std::vector<std::string>& args, const run_opt
     closing.stdout_limit = 1000;
     disk_full.stdout_path = "/dev/full";
     return {run_tool(args, closing), run_tool(args, disk_full)};
+}
+
+int real_server_interface()
+{
+    static int version = [] {
+        if (real_frameserver().empty())
+            return 0;
+        run_options options;
+        options.frameserver = real_frameserver();
+        const run_result r = run_tool({"--version"}, options);
+        const long long found = number_after(r.out, "interface version: ");
+        return found > 0 ? static_cast<int>(found) : 0;
+    }();
+    return version;
+}
+
+bool real_server_gives_properties()
+{
+    return real_server_interface() >= 9;
 }

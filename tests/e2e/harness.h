@@ -48,8 +48,24 @@ struct run_result {
     int status = -1;     // exit status, or -1 if the process died of a signal
     int signal = 0;
     std::string out;
-    std::string err;
+    std::string err;     // without the line below
+    // The line a frame server without working frame properties gets
+    // ("clipspout [info]: the frame server (interface version 8) has ...").
+    // It is taken out of err, so that what a test expects there holds on
+    // every AviSynth+; the tests of that line read it here.
+    std::string frameserver_note;
 };
+
+// The interface version of the real frame server (CLIPSPOUT_TEST_REAL_FRAMESERVER),
+// as clipspout --version reports it; 0 where there is none.
+int real_server_interface();
+
+// Whether the real frame server's frame properties can be read (interface
+// version 9, AviSynth+ 3.7.1, and later). A test of what the tool makes of
+// properties skips where they cannot, and says why.
+bool real_server_gives_properties();
+constexpr const char* NO_PROPERTIES_REASON =
+    "this AviSynth+ (before 3.7.1) gives no frame properties through its C interface";
 
 // Under Wine, a launch that fails with one of Wine's own signatures (see
 // wine_failure_signature) is tried once more; the second result stands.

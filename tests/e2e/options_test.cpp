@@ -62,7 +62,7 @@ TEST(Options, EachCommandLine)
         {{"--help"}, 0, USAGE_TEXT + std::string("More modes:\n   mkv    - output video and audio as one matroska"),
          ""},
         {{"--depth=10", "--help", "video"}, 0, USAGE_TEXT, ""},
-        {{"--version"}, 0, "clipspout 0.3.0\nframe server: clipspout's stand-in frame server\n", ""},
+        {{"--version"}, 0, "clipspout 0.3.0\nframe server: clipspout's stand-in frame server\ninterface version: 11\n", ""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::PrintToString(c.args));

@@ -383,6 +383,12 @@ TEST(Video, DeepColourOnAFrameServerThatKnowsOnly8Bits)
     EXPECT_EQ(keep.status, 0) << keep.err;
     EXPECT_TRUE(keep.out == plain.out) << "no properties, no conversion: the stream of old";
     EXPECT_EQ(keep.err, plain.err);
+    // What --depth would take from frame properties is missing, and said;
+    // the spec's own mode takes nothing from them and says nothing.
+    EXPECT_EQ(keep.frameserver_note, "clipspout [info]: the frame server (interface version 6) has no frame "
+                                     "properties: colour, HDR metadata, frame timing and field order from frame "
+                                     "properties are left out.\n");
+    EXPECT_EQ(plain.frameserver_note, "");
 
     run_result deeper = run_tool({"--depth=10", "video", script}, classic);
     EXPECT_EQ(deeper.status, 2);

@@ -166,6 +166,24 @@ STANDIN_EXPORT AVS_ScriptEnvironment* AVSC_CC avs_create_script_environment(int 
     return state().env;
 }
 
+// The interface version the stand-in plays: AVS_STANDIN_INTERFACE, else
+// AviSynth+ 3.7.5's 11 (AviSynth 2.6's 6 for the classic build).
+static int served_interface()
+{
+    const char* version = getenv("AVS_STANDIN_INTERFACE");
+#ifdef STANDIN_CLASSIC
+    return version ? atoi(version) : 6;
+#else
+    return version ? atoi(version) : 11;
+#endif
+}
+
+STANDIN_EXPORT int AVSC_CC avs_check_version(AVS_ScriptEnvironment* env, int version)
+{
+    check_env(env, "avs_check_version");
+    return version <= served_interface() ? 0 : -1;
+}
+
 STANDIN_EXPORT void AVSC_CC avs_delete_script_environment(AVS_ScriptEnvironment* env)
 {
     check_env(env, "avs_delete_script_environment");
@@ -337,9 +355,22 @@ STANDIN_EXPORT int AVSC_CC avs_get_audio(AVS_Clip* clip, void* buffer, int64_t s
 // Frame properties, as AviSynth+ has them since interface version 8: a
 // frame's map is its clip's; only integers are modelled.
 
+// Below interface version 9 (AviSynth+ 3.6.0 to 3.7.0) the real function
+// misreads the frame and the process dies of it; a caller must not use it.
+static void check_properties_work(const char* function)
+{
+    if (served_interface() < 9) {
+        char what[160];
+        snprintf(what, sizeof what, "%s: called on interface version %d, where the real one crashes", function,
+                 served_interface());
+        misuse(what, nullptr);
+    }
+}
+
 STANDIN_EXPORT const AVS_Map* AVSC_CC avs_get_frame_props_ro(AVS_ScriptEnvironment* env, const AVS_VideoFrame* frame)
 {
     check_env(env, "avs_get_frame_props_ro");
+    check_properties_work("avs_get_frame_props_ro");
     const held_frame* held = reinterpret_cast<const held_frame*>(frame);
     if (!state().live_frames.count(held))
         misuse("avs_get_frame_props_ro: frame released or never handed out", frame);
@@ -383,6 +414,7 @@ STANDIN_EXPORT int64_t AVSC_CC avs_prop_get_int(AVS_ScriptEnvironment* env, cons
                                                 int index, int* error)
 {
     check_env(env, "avs_prop_get_int");
+    check_properties_work("avs_prop_get_int");
     return property_value(map, key, index, error, &property::integers);
 }
 
@@ -390,6 +422,7 @@ STANDIN_EXPORT double AVSC_CC avs_prop_get_float(AVS_ScriptEnvironment* env, con
                                                  int index, int* error)
 {
     check_env(env, "avs_prop_get_float");
+    check_properties_work("avs_prop_get_float");
     return property_value(map, key, index, error, &property::floats);
 }
 
