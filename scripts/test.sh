@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # Installs what the tests need (Debian packages, only where missing), builds,
 # and runs the whole suite: unit tests, end-to-end tests against the
-# stand-in frame server, the real-server group against AviSynth+ and the
-# real-media group (files ffmpeg makes, opened through FFMS2) when they can
-# be found (see scripts/real-frameserver.sh); where they cannot, one line
-# says which group was skipped and why. The film-length audio test (label
+# stand-in frame server, the real-server group against the AviSynth+ 3.7.5
+# release and the real-media group (files ffmpeg makes, opened through
+# FFMS2) when they can be found (see scripts/real-frameserver.sh); then the
+# real-server group again against the other versions users have (3.7.3,
+# 3.6.1) and the development snapshot. Where a group cannot run, one line
+# says which and why. The film-length audio test (label
 # "film") and the chunked encode over ssh logins to an sshd of its own
 # (label "ssh") are part of it, a minute each. With --sanitize the build and
 # the run use AddressSanitizer and UndefinedBehaviorSanitizer, in a folder of
@@ -69,5 +71,25 @@ export CLIPSPOUT_TEST_SKIP_LOG="$PWD/$build/skipped.log"
 : >"$CLIPSPOUT_TEST_SKIP_LOG"
 status=0
 ctest --test-dir "$build" -j 2 --output-on-failure "${selection[@]}" || status=$?
+
+# The real-server group on the other versions, natively (the sanitizers
+# have had the release users run).
+if [ "${1:-}" != "--sanitize" ]; then
+  for version in 3.7.3 3.6.1 snapshot; do
+    found=0
+    find_real_frameserver "$build/real-frameserver-$version" "$version" || found=$?
+    case $found in
+      0)
+        echo "== real-server group: against $REAL_FRAMESERVER_ORIGIN"
+        CLIPSPOUT_TEST_REAL_FRAMESERVER=$REAL_FRAMESERVER ctest --test-dir "$build" -L real -j 2 \
+          --output-on-failure || status=1 ;;
+      1)
+        echo "!! SKIPPED: the real-server group on AviSynth+ $version: $REAL_FRAMESERVER_WHY" ;;
+      *)
+        echo "real-server group on AviSynth+ $version: $REAL_FRAMESERVER_WHY" >&2
+        status=1 ;;
+    esac
+  done
+fi
 sed 's/^/!! SKIPPED: /' "$CLIPSPOUT_TEST_SKIP_LOG"
 exit $status
