@@ -43,6 +43,7 @@ enum : uint32_t {
     SEGMENT = 0x18538067,
     INFO = 0x1549A966,
     TIMESTAMP_SCALE = 0x2AD7B1,
+    DURATION = 0x4489,
     MUXING_APP = 0x4D80,
     WRITING_APP = 0x5741,
     TRACKS = 0x1654AE6B,
@@ -139,14 +140,6 @@ ebml_bytes colour_of(const video_plan& plan)
     return colour;
 }
 
-// a/b == c/d, compared in lowest terms so that nothing overflows.
-bool same_fraction(int64_t a, int64_t b, int64_t c, int64_t d)
-{
-    reduce_fraction(&a, &b);
-    reduce_fraction(&c, &d);
-    return a == c && b == d;
-}
-
 void put_video_track(ebml_bytes& tracks, const video_plan& plan, int64_t default_duration_ns)
 {
     const AVS_VideoInfo& vi = *plan.vi;
@@ -204,8 +197,10 @@ void put_audio_track(ebml_bytes& tracks, const AVS_VideoInfo& vi, int number)
     put_ebml_master(tracks, TRACK_ENTRY, entry);
 }
 
-// Everything before the first Cluster.
-ebml_bytes stream_head(const video_plan* video, int64_t default_duration_ns, const AVS_VideoInfo& vi, int audio_track)
+// Everything before the first Cluster. duration_ms is the stream's length
+// where it is known before the first frame, else negative.
+ebml_bytes stream_head(const video_plan* video, int64_t default_duration_ns, double duration_ms,
+                       const AVS_VideoInfo& vi, int audio_track)
 {
     ebml_bytes header;
     put_ebml_uint(header, EBML_VERSION, 1);
@@ -219,6 +214,10 @@ ebml_bytes stream_head(const video_plan* video, int64_t default_duration_ns, con
     const std::string app = std::string("clipspout ") + CLIPSPOUT_VERSION;
     ebml_bytes info;
     put_ebml_uint(info, TIMESTAMP_SCALE, 1000000000 / MILLISECONDS);
+    // Without it a reader of a saved stream guesses the length from the bit
+    // rate.
+    if (duration_ms >= 0)
+        put_ebml_float(info, DURATION, duration_ms);
     put_ebml_string(info, MUXING_APP, app);
     put_ebml_string(info, WRITING_APP, app);
 
@@ -363,21 +362,53 @@ bool write_frame_and_samples(const std::vector<out_chunk>& rows, size_t frame_si
     return write_audio_until(audio, audio_end, audio_track, heads, chunks);
 }
 
-// A clip whose first frame lasts as long as its rate says runs at that
-// rate: its frames' duration in nanoseconds, which tells a reader the rate
-// exactly (24000/1001, not 23.976); 0 for any other clip.
-int64_t constant_frame_duration(const video_plan& plan)
+// Frames fetched ahead of the stream to tell a film whose durations are its
+// rate, rounded to its source's timebase, from a variable rate: a third of
+// a second of film. A variable-rate source (a phone's or a screen
+// recording's) strays from its average rate within its first few frames;
+// eight frames cost little, and the frame server's cache usually still
+// holds them when the stream fetches them again.
+constexpr int RATE_LOOKAHEAD = 8;
+
+// How the video track is timed: at the clip's rate (then the track states
+// it, DefaultDuration, which tells a reader the rate exactly: 24000/1001,
+// not 23.976), or by each frame's own duration.
+struct track_timing {
+    int64_t default_duration_ns = 0;  // 0: a variable rate
+    long double tick = 0;             // the source's rounding, seconds
+};
+
+track_timing time_the_track(const video_plan& plan, AVS_Clip* clip, AVS_ScriptEnvironment* env)
 {
-    const frame_properties& first = plan.frame0;
     const AVS_VideoInfo& vi = *plan.vi;
-    if (first.duration_den != 0 &&
-        !same_fraction(first.duration_num, first.duration_den, vi.fps_denominator, vi.fps_numerator))
-        return 0;
+    track_timing timing;
     exact_time frame;
     frame.num = vi.fps_denominator;
     frame.den = vi.fps_numerator;
     int64_t nanoseconds = 0;
-    return time_in_units(frame, 1000000000, &nanoseconds) ? nanoseconds : 0;
+    if (!time_in_units(frame, 1000000000, &nanoseconds))
+        return timing;
+    // Frames that say nothing of their duration go at the rate.
+    if (plan.frame0.duration_den == 0) {
+        timing.default_duration_ns = nanoseconds;
+        return timing;
+    }
+    std::vector<std::pair<int64_t, int64_t>> durations;
+    for (int n = 0; n < RATE_LOOKAHEAD && n < vi.num_frames; ++n) {
+        AVS_VideoFrame* ahead = avs.avs_get_frame(clip, n);
+        if (!ahead)
+            break;  // the stream reports it when it comes to it
+        int64_t num = vi.fps_denominator, den = vi.fps_numerator;
+        read_frame_duration(env, ahead, &num, &den);
+        avs.avs_release_video_frame(ahead);
+        durations.emplace_back(num, den);
+    }
+    const rate_fit fit = durations_keep_rate(vi.fps_numerator, vi.fps_denominator, durations);
+    if (fit.keeps_rate) {
+        timing.default_duration_ns = nanoseconds;
+        timing.tick = fit.tick;
+    }
+    return timing;
 }
 
 audio_source open_audio(AVS_Clip* clip, const AVS_VideoInfo& vi, bool beside_video)
@@ -393,6 +424,22 @@ audio_source open_audio(AVS_Clip* clip, const AVS_VideoInfo& vi, bool beside_vid
     if (audio.sample_frame == 0 || vi.nchannels <= 0)
         diag_print(DIAG_ERROR, "cannot write audio of sample type %d in %d channels.\n", vi.sample_type, vi.nchannels);
     return audio;
+}
+
+// The stream's length in milliseconds where it is known before the first
+// frame: frames at the rate, samples over their rate; negative for a
+// variable rate, rather than a guess.
+double stream_length_ms(bool has_video, const track_timing& timing, const AVS_VideoInfo& vi, const audio_source& audio)
+{
+    double length = 0;
+    if (has_video) {
+        if (!timing.default_duration_ns)
+            return -1;
+        length = vi.num_frames * 1000.0 * vi.fps_denominator / vi.fps_numerator;
+    }
+    if (audio.rate > 0 && audio.total * 1000.0 / audio.rate > length)
+        length = audio.total * 1000.0 / audio.rate;
+    return length;
 }
 
 int percent_of(int64_t part, int64_t whole)
@@ -434,8 +481,9 @@ AVS_Clip* write_matroska(AVS_Clip* clip, AVS_ScriptEnvironment* env, int depth)
     if (has_audio)
         diag_print(DIAG_INFO, "writing %" PRId64 " seconds of %d Hz, %d channel audio.\n", audio.total / audio.rate,
                    vi->audio_samples_per_second, vi->nchannels);
-    const ebml_bytes head =
-        stream_head(has_video ? &plan : nullptr, has_video ? constant_frame_duration(plan) : 0, *vi, audio_track);
+    const track_timing timing = has_video ? time_the_track(plan, clip, env) : track_timing();
+    const ebml_bytes head = stream_head(has_video ? &plan : nullptr, timing.default_duration_ns,
+                                        stream_length_ms(has_video, timing, *vi, audio), *vi, audio_track);
     bool stream_ok = fwrite(head.data(), head.size(), 1, stdout) == 1 && flush_stdout();
 
     ebml_bytes heads;
@@ -446,6 +494,8 @@ AVS_Clip* write_matroska(AVS_Clip* clip, AVS_ScriptEnvironment* env, int depth)
     int written = 0;
     exact_time start;  // of the next frame
     bool own_durations = false;
+    int strayed = -1;  // the first frame that strays from the rate the track states, and its start
+    long double strayed_at = 0;
     for (int n = 0; stream_ok && n < frames; ++n) {
         AVS_VideoFrame* frame = fetch_frame(clip, n);
         if (!frame)
@@ -464,6 +514,11 @@ AVS_Clip* write_matroska(AVS_Clip* clip, AVS_ScriptEnvironment* env, int depth)
         if (!add_time(next, num, den) || !time_in_units(start, MILLISECONDS, &milliseconds) ||
             (has_audio && !time_in_units_rounded_up(next, audio.rate, &audio_end)))
             diag_print(DIAG_ERROR, "frame durations too fine to add up exactly at frame %d.\n", n);
+        if (timing.default_duration_ns && strayed < 0 &&
+            distance_from_rate(start, n, vi->fps_numerator, vi->fps_denominator) > timing.tick * (1 + 1e-9L)) {
+            strayed = n;
+            strayed_at = static_cast<long double>(start.num) / start.den;
+        }
         stream_ok = write_frame_and_samples(rows, static_cast<size_t>(frame_bytes(plan)), milliseconds, audio,
                                             audio_end < audio.total ? audio_end : audio.total, audio_track, heads,
                                             chunks);
@@ -485,6 +540,14 @@ AVS_Clip* write_matroska(AVS_Clip* clip, AVS_ScriptEnvironment* env, int depth)
     progress_end(progress);
     if (own_durations)
         check_durations_against_rate(start, written, vi->fps_numerator, vi->fps_denominator);
+    if (strayed >= 0)
+        diag_print(DIAG_WARN,
+                   "frame %d starts at %.3f s, not at %.3f s where the clip's %u/%u fps put it, the rate the track "
+                   "states from its first frames: readers follow each frame's own time, but one that takes the rate "
+                   "(an MP4 encode) repeats or drops frames there.\n",
+                   strayed, static_cast<double>(strayed_at),
+                   static_cast<double>(strayed) * vi->fps_denominator / vi->fps_numerator, vi->fps_numerator,
+                   vi->fps_denominator);
 
     if (has_video) {
         diag_print(DIAG_SUMMARY, "finished, wrote %d frames [%d%%].\n", written, percent_of(written, frames));

@@ -1,6 +1,7 @@
 #include "writers/stream_time.h"
 
 #include <cmath>
+#include <cstdlib>
 
 #include "common/diag.h"
 
@@ -96,4 +97,43 @@ void check_durations_against_rate(const exact_time& total, int frames, unsigned 
                "frames, and they time the stream; propDelete(\"_DurationNum\") at the script's end times it by the "
                "rate.\n",
                by_durations, frames, fps_numerator, fps_denominator, by_rate);
+}
+
+long double distance_from_rate(const exact_time& start, int64_t n, unsigned fps_numerator, unsigned fps_denominator)
+{
+    const long double at_rate = static_cast<long double>(n) * fps_denominator / fps_numerator;
+    return std::fabs(static_cast<long double>(start.num) / start.den - at_rate);
+}
+
+rate_fit durations_keep_rate(unsigned fps_numerator, unsigned fps_denominator,
+                             const std::vector<std::pair<int64_t, int64_t>>& durations)
+{
+    rate_fit fit;
+    if (fps_numerator == 0 || fps_denominator == 0 || durations.empty())
+        return fit;
+    // The timebase: the least common multiple of the denominators, where it
+    // stays below a nanosecond's; past a millisecond the tick is one.
+    int64_t timebase = 1;
+    for (const auto& d : durations) {
+        if (d.first <= 0 || d.second <= 0)
+            return fit;
+        const int64_t g = gcd(timebase, d.second);
+        if (timebase / g > 1000000000 / d.second) {
+            timebase = 1000000000;
+            break;
+        }
+        timebase = timebase / g * d.second;
+    }
+    fit.tick = timebase < 1000 ? 0.001L : 1.0L / timebase;
+    // Where the start lies exactly on the tick's edge, long double's last
+    // bit must not decide.
+    const long double allowed = fit.tick * (1 + 1e-9L);
+    exact_time start;
+    for (size_t n = 0; n < durations.size(); ++n) {
+        if (!add_time(start, durations[n].first, durations[n].second) ||
+            distance_from_rate(start, static_cast<int64_t>(n) + 1, fps_numerator, fps_denominator) > allowed)
+            return fit;
+    }
+    fit.keeps_rate = true;
+    return fit;
 }

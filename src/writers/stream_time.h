@@ -4,6 +4,8 @@
 #pragma once
 
 #include <cstdint>
+#include <utility>
+#include <vector>
 
 struct exact_time {
     int64_t num = 0, den = 1;  // seconds; den > 0
@@ -27,3 +29,21 @@ bool time_in_units_rounded_up(const exact_time& time, int64_t units, int64_t* re
 // frames (AviSynth+'s AssumeFPS does), and how the script drops them.
 void check_durations_against_rate(const exact_time& total, int frames, unsigned fps_numerator,
                                   unsigned fps_denominator);
+
+// Whether frames of these durations (seconds, num/den each, in order) keep
+// to the clip's rate as a source stores it: a container keeps each frame's
+// time in its own timebase, rounded, so a film at 24000/1001 in Matroska
+// has frames of 41 and 42 ms. They keep to the rate when every start, the
+// sum of the durations before it, lies within one tick of where the rate
+// puts it. The tick is the finest the durations show (the least common
+// multiple of their denominators) but at most a millisecond, the coarsest
+// timebase containers use, so that no real difference passes as rounding.
+struct rate_fit {
+    bool keeps_rate = false;
+    long double tick = 0;  // seconds
+};
+rate_fit durations_keep_rate(unsigned fps_numerator, unsigned fps_denominator,
+                             const std::vector<std::pair<int64_t, int64_t>>& durations);
+
+// How far, in seconds, a start lies from frame n's start at the rate.
+long double distance_from_rate(const exact_time& start, int64_t n, unsigned fps_numerator, unsigned fps_denominator);

@@ -176,6 +176,9 @@ void check_matroska_timing(const run_options& options)
     // Said outright, not left to a reader's guess from the timestamps.
     std::string track = shell("mkvinfo '" + write_script("mkv/film.mkv", r.out) + "'");
     EXPECT_NE(track.find("Default duration: 00:00:00.041708333"), std::string::npos) << track;
+    // And how long it lasts, so that a reader of a saved stream need not
+    // guess: 48 frames of 1001/24000 s.
+    EXPECT_NE(track.find("Duration: 00:00:02.002000000"), std::string::npos) << track;
 
     std::istringstream packets(
         read_through_pipe(r.out, "ffprobe -v error -show_entries packet=stream_index,pts,size -of csv=p=0 -"));
@@ -216,6 +219,14 @@ void check_matroska_timing(const run_options& options)
         << r.err;
     std::string saved = write_script("mkv/timed.mkv", r.out);
     EXPECT_EQ(shell("mkvinfo '" + saved + "'").find("Default duration"), std::string::npos);
+    EXPECT_EQ(shell("mkvinfo '" + saved + "'").find("Duration:"), std::string::npos) << "a length guessed";
+
+    // Audio alone: its samples over their rate.
+    r = run_tool({"mkv", write_script("sound.avs", "BlankClip(length=30, fps=24, audio_rate=44100).KillVideo()\n")},
+                 options);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(shell("mkvinfo '" + write_script("mkv/sound.mkv", r.out) + "'").find("Duration: 00:00:01.250000000"),
+              std::string::npos);
 }
 
 void check_matroska_ranges_and_failures(const run_options& options)

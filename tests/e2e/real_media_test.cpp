@@ -14,6 +14,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <ostream>
 #include <sstream>
@@ -714,6 +715,106 @@ TEST_F(RealMedia, MatroskaKeepsAVariableFrameRate)
     EXPECT_TRUE(matroska_frames(r.out, "yuv420p") == ffmpeg_frames(media, "yuv420p"));
 }
 
+namespace {
+
+// Each frame's presentation time in seconds, from its first, as ffprobe
+// reads the file's (first) video stream.
+std::vector<double> frame_times(const std::string& file)
+{
+    std::vector<double> times;
+    std::istringstream lines(
+        shell("ffprobe -v error -select_streams v:0 -show_entries frame=pts_time -of csv=p=0 '" + file + "'"));
+    for (std::string line; std::getline(lines, line);)
+        if (!line.empty() && line != "N/A")
+            times.push_back(std::strtod(line.c_str(), nullptr));
+    for (size_t n = times.size(); n-- > 0;)
+        times[n] -= times[0];
+    return times;
+}
+
+std::string first_line(const std::string& text)
+{
+    return text.substr(0, text.find('\n'));
+}
+
+double max_distance(const std::vector<double>& a, const std::vector<double>& b)
+{
+    double most = a.size() == b.size() ? 0 : 1e9;
+    for (size_t n = 0; n < a.size() && n < b.size(); ++n)
+        most = std::max(most, std::fabs(a[n] - b[n]));
+    return most;
+}
+
+}  // namespace
+
+TEST_F(RealMedia, AFilmKeepsItsRateThroughMatroskaIntoMp4)
+{
+    // A container keeps each frame's time in its own timebase, rounded:
+    // Matroska's milliseconds give a 24000/1001 film frames of 41 and 42 ms,
+    // MPEG-TS has 90 kHz, MP4 the rate's own timescale. 720p: a reader's
+    // probe (5 MB) then holds only a few raw frames, too few to guess a
+    // rate the stream does not state.
+    for (const char* container : {"mkv", "mp4", "ts"}) {
+        for (const char* rate : {"24000/1001", "25/1", "30000/1001"}) {
+            const std::string name = std::string("rate_") + container + "_" + std::to_string(std::atoi(rate)) +
+                                     "." + container;
+            SCOPED_TRACE(name);
+            const std::string media =
+                make_media(name, std::string("-f lavfi -i testsrc2=size=1280x720:rate=") + rate +
+                                     ":duration=1.3 " + test_tones(2, 1.3) + "-c:v libx264 -preset ultrafast "
+                                     "-pix_fmt yuv420p -c:a aac");
+            const std::string source = probe(media, "stream=r_frame_rate,nb_read_frames -select_streams v:0");
+            const int frames = std::atoi(source.substr(source.find(',') + 1).c_str());
+            ASSERT_GT(frames, 30) << source;
+            const run_result mkv = run_tool({"--depth=keep", "mkv", film_script(media)}, on_real_server());
+            ASSERT_EQ(mkv.status, 0) << mkv.err;
+            EXPECT_EQ(mkv.err.find("warn"), std::string::npos) << mkv.err;
+            const std::string stream = write_script("media/" + name + ".out.mkv", mkv.out);
+            // The rate, stated: r_frame_rate is the source's, and the stream
+            // says how long it lasts.
+            EXPECT_EQ(first_line(probe(stream, "stream=r_frame_rate,nb_read_frames -select_streams v:0")),
+                      first_line(source));
+            const double frame = 1 / (std::atof(rate) / std::atof(strchr(rate, '/') + 1));
+            EXPECT_NEAR(std::strtod(probe(stream, "format=duration").c_str(), nullptr),
+                        std::strtod(probe(media, "format=duration").c_str(), nullptr), frame);
+            // Every frame where the source has it, within a millisecond.
+            EXPECT_LE(max_distance(frame_times(stream), frame_times(media)), 0.001);
+
+            // The new user's encode: every frame once, at the source's rate.
+            const std::string mp4 = write_script("media/" + name + ".mp4", "");
+            int status = -1;
+            const std::string log = shell("ffmpeg -v error -y -i '" + stream + "' -c:v libx264 -preset ultrafast "
+                                          "-c:a aac '" + mp4 + "' 2>&1", &status);
+            ASSERT_EQ(status, 0) << log;
+            EXPECT_EQ(first_line(probe(mp4, "stream=r_frame_rate,nb_read_frames -select_streams v:0")),
+                      first_line(source));
+            EXPECT_LE(max_distance(frame_times(mp4), frame_times(media)), 0.001);
+        }
+    }
+}
+
+TEST_F(RealMedia, AVariableRateKeepsItsFramesIntoMp4)
+{
+    // Frames of 33, 50 and 17 ms: no rate is stated, and an MP4 encode that
+    // keeps the frames' own times (-fps_mode passthrough) keeps them all.
+    const std::string media = make_media("vfr_mp4.mkv", test_picture(60) +
+                                                             "-vf \"settb=1/1000,setpts='floor(N/3)*100+if(eq(mod(N,3),1),"
+                                                             "33,if(eq(mod(N,3),2),83,0))'\" -fps_mode passthrough "
+                                                             "-enc_time_base 1/1000 -c:v ffv1");
+    const run_result mkv = run_tool({"mkv", video_script(media)}, on_real_server());
+    ASSERT_EQ(mkv.status, 0) << mkv.err;
+    const std::string stream = write_script("media/vfr_mp4.out.mkv", mkv.out);
+    EXPECT_EQ(shell("mkvinfo '" + stream + "'").find("Default duration"), std::string::npos);
+    EXPECT_EQ(shell("mkvinfo '" + stream + "'").find("Duration:"), std::string::npos) << "a guessed length";
+    const std::string mp4 = write_script("media/vfr_mp4.mp4", "");
+    int status = -1;
+    const std::string log = shell("ffmpeg -v error -y -i '" + stream + "' -fps_mode passthrough -c:v libx264 "
+                                  "-preset ultrafast '" + mp4 + "' 2>&1", &status);
+    ASSERT_EQ(status, 0) << log;
+    EXPECT_EQ(probe(mp4, "stream=nb_read_frames"), "60\n");
+    EXPECT_LE(max_distance(frame_times(mp4), frame_times(media)), 0.001);
+}
+
 TEST_F(RealMedia, ARetimedClipWarnsOfTheSourcesDurations)
 {
     // AviSynth+'s AssumeFPS leaves FFMS2's durations on the frames: they
@@ -759,6 +860,9 @@ TEST_F(RealMedia, AnEncodeOfTheStreamKeepsEverything)
     EXPECT_EQ(got["codec_name"], "hevc");
     EXPECT_EQ(got["pix_fmt"], "yuv420p10le");
     expect_same_description(expected, got);
+    // Every frame once, at the source's rate.
+    EXPECT_EQ(got["r_frame_rate"], "25/1");
+    EXPECT_EQ(frame_times(out).size(), 24u);
     EXPECT_TRUE(shell("ffmpeg -v error -i '" + out + "' -map 0:a -f s16le -") ==
                 shell("ffmpeg -v error -i '" + media + "' -map 0:a -f s16le -"))
         << "the sound is not the source's";

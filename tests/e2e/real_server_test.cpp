@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
 
 #include "batch_cases.h"
 #include "encoder_args_cases.h"
@@ -729,6 +730,43 @@ TEST_F(RealServer, MatroskaTimingAndInterleaving)
 {
     SKIP_WITHOUT_PROPERTIES();
     check_matroska_timing(on_real_server());
+}
+
+TEST_F(RealServer, MatroskaSaysWhereAFrameStraysFromTheRateItStates)
+{
+    SKIP_WITHOUT_PROPERTIES();
+    // 40 ms frames, as the rate says, but frame 12 lasts 80: the track
+    // states the rate from the first frames, and frame 13 on come late.
+    const std::string clip = "BlankClip(length=20, width=32, height=16, pixel_type=\"YV12\", fps=25)\n";
+    const struct {
+        const char* durations;
+        const char* warning;
+        const char* pts;
+    } cases[] = {
+        {"current_frame == 12 ? 80 : 40",
+         "clipspout [warn]: frame 13 starts at 0.560 s, not at 0.520 s where the clip's 25/1 fps put it, the rate the "
+         "track states from its first frames: ",
+         "0\n40\n80\n120\n160\n200\n240\n280\n320\n360\n400\n440\n480\n560\n"},
+        // Within the source's rounding: no warning.
+        {"current_frame % 3 == 1 ? 39 : 40 + current_frame % 3 / 2", nullptr, "0\n40\n79\n120\n160\n199\n240\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.durations);
+        const run_result r = run_tool({"mkv", write_script("stray.avs", clip + "ScriptClip(\"\"\"propSet(\"_DurationNum\", " +
+                                                                             c.durations + ").propSet(\"_DurationDen\", "
+                                                                             "1000)\"\"\")\n")},
+                                      on_real_server());
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.err.find("warn") == std::string::npos, c.warning == nullptr) << r.err;
+        if (c.warning) {
+            EXPECT_NE(r.err.find(c.warning), std::string::npos) << r.err;
+        }
+        const std::string saved = write_script("mkv/stray.mkv", r.out);
+        EXPECT_NE(shell("mkvinfo '" + saved + "'").find("Default duration: 00:00:00.040000000"), std::string::npos);
+        EXPECT_EQ(shell("ffprobe -v error -select_streams v -show_entries packet=pts -of csv=p=0 '" + saved + "'")
+                      .substr(0, strlen(c.pts)),
+                  c.pts);
+    }
 }
 
 TEST_F(RealServer, MatroskaRangesAndFailures)
