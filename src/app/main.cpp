@@ -183,6 +183,10 @@ static void print_versions()
 
 int main(int argc, char** argv)
 {
+    // Where standard error is closed too, the message goes nowhere; the
+    // status still says it.
+    if (!open_standard_streams())
+        diag_print(DIAG_ERROR, "standard output is closed.\n");
     const command_line line = parse_command_line(argc, argv);
     ignore_broken_pipe();
     std::set_terminate(frameserver_exception_escaped);
@@ -234,6 +238,13 @@ int main(int argc, char** argv)
         diag_print(DIAG_ERROR, "cannot write to stdout.\n");
 
     avs.avs_release_clip(clip);
-    avs.avs_delete_script_environment(env);
-    return 0;
+    // The output is complete and flushed: the process ends here, without
+    // deleting the environment. AviSynth+ deletes the frames it keeps for
+    // reuse only after it has torn down its thread environment, and a frame
+    // whose properties hold a clip (propSet("foo", BlankClip())) then
+    // destroys that clip's MTGuard, which reports to the environment that
+    // is gone: signal 11 after a complete run. No order of the tool's own
+    // releases reaches those frames, so the system reclaims them instead.
+    (void)env;
+    end_process(0);
 }

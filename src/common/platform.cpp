@@ -1,6 +1,7 @@
 #include "common/platform.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #ifdef _WIN32
@@ -20,6 +21,27 @@
 #include <unistd.h>
 #endif
 
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/lsan_interface.h>
+#endif
+
+void end_process(int status)
+{
+    // An output that did not reach its end must not end as a success.
+    if (fflush(stdout) != 0 || ferror(stdout))
+        status = status ? status : 2;
+    fflush(stderr);
+#if defined(__SANITIZE_ADDRESS__)
+    __lsan_do_leak_check();
+#endif
+#ifdef _WIN32
+    _exit(status);
+#else
+    // Only the handlers registered for it run (the test double's checks).
+    quick_exit(status);
+#endif
+}
+
 static void copy_reason(char* reason, size_t reason_size, const char* text)
 {
     if (reason_size == 0)
@@ -31,6 +53,25 @@ static void copy_reason(char* reason, size_t reason_size, const char* text)
 }
 
 #ifdef _WIN32
+
+// A standard handle that is missing or invalid: the parent closed it, or
+// started the tool without it.
+static bool standard_handle_closed(DWORD which, int fd)
+{
+    HANDLE handle = GetStdHandle(which);
+    return handle == nullptr || handle == INVALID_HANDLE_VALUE || _get_osfhandle(fd) < 0;
+}
+
+bool open_standard_streams()
+{
+    if (standard_handle_closed(STD_INPUT_HANDLE, 0) && freopen("NUL", "rb", stdin))
+        SetStdHandle(STD_INPUT_HANDLE, reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stdin))));
+    if (standard_handle_closed(STD_OUTPUT_HANDLE, 1))
+        return false;
+    if (standard_handle_closed(STD_ERROR_HANDLE, 2) && freopen("NUL", "wb", stderr))
+        SetStdHandle(STD_ERROR_HANDLE, reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stderr))));
+    return true;
+}
 
 bool set_stdout_binary()
 {
@@ -172,6 +213,24 @@ script_path read_script_path(char** argv, int index)
 }
 
 #else
+
+static bool descriptor_closed(int fd)
+{
+    return fcntl(fd, F_GETFD) == -1 && errno == EBADF;
+}
+
+bool open_standard_streams()
+{
+    // open() takes the lowest free descriptor: 0 first, and 2 only once 1
+    // is known to be open.
+    if (descriptor_closed(0) && open("/dev/null", O_RDONLY) != 0)
+        return false;
+    if (descriptor_closed(1))
+        return false;
+    if (descriptor_closed(2) && open("/dev/null", O_WRONLY) != 2)
+        return false;
+    return true;
+}
 
 bool set_stdout_binary()
 {

@@ -5,6 +5,21 @@
 #include <cstdio>
 #include <string>
 
+// Makes sure the standard streams are there before anything else is
+// opened: a closed standard input or error is replaced by the null device,
+// so that no file the tool opens later takes its place (a timecodes file
+// opened as descriptor 2 would receive the diagnostics). Returns false,
+// opening nothing, where standard output is closed: then the stream has
+// nowhere to go.
+bool open_standard_streams();
+
+// Ends the process with status once its output is flushed, without the
+// teardown of the libraries it loaded (see main): no static destructors and
+// no atexit handlers, only those registered with at_quick_exit where the
+// system has it. Under the sanitizers the leak check runs first, as it
+// would at a normal exit.
+[[noreturn]] void end_process(int status);
+
 // Standard output in untranslated mode: no "\n" to "\r\n" on Windows.
 bool set_stdout_binary();
 

@@ -1,6 +1,10 @@
 #include "frameserver/frame_properties.h"
 
 #include <cmath>
+#include <cstdio>
+#include <utility>
+
+#include "common/diag.h"
 
 #include "frameserver/avs_library.h"
 
@@ -26,31 +30,21 @@ bool is_known_transfer(int64_t code)
 
 namespace {
 
-// Reads properties of one frame's map.
+std::string number_text(double value)
+{
+    char text[40];
+    snprintf(text, sizeof text, "%.10g", value);
+    return text;
+}
+
+// Reads properties of one frame's map, and notes each value that is set
+// but is not what its key must hold.
 struct property_reader {
     AVS_ScriptEnvironment* env;
     const AVS_Map* map;
+    std::vector<std::string>* notes;
 
-    // An error is non-zero for a key that is missing or of another type.
-    bool integer(const char* key, int64_t* value) const
-    {
-        int error = 0;
-        *value = avs.avs_prop_get_int(env, map, key, 0, &error);
-        return error == 0;
-    }
-
-    // A number, stored as a float or (as some plugins do) an integer.
-    bool number(const char* key, int index, double* value) const
-    {
-        int error = 1;
-        if (avs.avs_prop_get_float)
-            *value = avs.avs_prop_get_float(env, map, key, index, &error);
-        if (error) {
-            error = 0;
-            *value = static_cast<double>(avs.avs_prop_get_int(env, map, key, index, &error));
-        }
-        return error == 0 && std::isfinite(*value);
-    }
+    void note(const std::string& text) const { notes->push_back(text); }
 
     // Set at all, whatever its type (1: unset).
     bool present(const char* key) const
@@ -60,33 +54,139 @@ struct property_reader {
         return error != 1;
     }
 
-    int code_point(const char* key, bool (*known)(int64_t)) const
+    // An integer; a value of another type is noted.
+    bool integer(const char* key, int64_t* value) const
+    {
+        int error = 0;
+        *value = avs.avs_prop_get_int(env, map, key, 0, &error);
+        if (error == 2)
+            note(std::string(key) + " is not an integer");
+        return error == 0;
+    }
+
+    // A number, stored as a float or (as some plugins do) an integer; NaN
+    // and the infinities are noted.
+    bool number(const char* key, int index, double* value) const
+    {
+        int error = 1;
+        if (avs.avs_prop_get_float)
+            *value = avs.avs_prop_get_float(env, map, key, index, &error);
+        if (error) {
+            error = 0;
+            *value = static_cast<double>(avs.avs_prop_get_int(env, map, key, index, &error));
+        }
+        if (error == 2)
+            note(std::string(key) + " is not a number");
+        else if (error == 4)
+            note(std::string(key) + " has no element " + std::to_string(index));
+        else if (error == 0 && !std::isfinite(*value))
+            note(std::string(key) + " is " + number_text(*value) + ", not a number a stream can carry");
+        return error == 0 && std::isfinite(*value);
+    }
+
+    // An H.273 code point: 2 (unspecified) says nothing, a reserved one is
+    // noted.
+    int code_point(const char* key, bool (*known)(int64_t), const char* what) const
     {
         int64_t value = 0;
-        return integer(key, &value) && known(value) ? static_cast<int>(value) : PROPERTY_ABSENT;
+        if (!integer(key, &value) || value == 2)
+            return PROPERTY_ABSENT;
+        if (!known(value)) {
+            note(std::string(key) + " " + std::to_string(value) + " is no " + what + " H.273 defines");
+            return PROPERTY_ABSENT;
+        }
+        return static_cast<int>(value);
+    }
+
+    // An integer from first to last; another is noted.
+    int in_range(const char* key, int64_t first, int64_t last, const char* meaning) const
+    {
+        int64_t value = 0;
+        if (!integer(key, &value))
+            return PROPERTY_ABSENT;
+        if (value < first || value > last) {
+            note(std::string(key) + " " + std::to_string(value) + " is not " + meaning);
+            return PROPERTY_ABSENT;
+        }
+        return static_cast<int>(value);
     }
 };
 
-bool is_chromaticity(double v)
-{
-    return v > 0 && v <= 1;
-}
-
+// The display a film was graded on: chromaticities are CIE 1931 x and y,
+// from 0 to 1 (HEVC's SEI holds them in 0.00002 steps up to 50000, AV1's
+// in 16 bits); the maximum luminance is at most 10000 cd/m² (ST 2086, as
+// the encoders take it) and the minimum below it.
 mastering_display read_mastering_display(const property_reader& read)
 {
     mastering_display m;
-    bool primaries = read.number("MasteringDisplayWhitePointX", 0, &m.white_x) &&
-                     read.number("MasteringDisplayWhitePointY", 0, &m.white_y) && is_chromaticity(m.white_x) &&
-                     is_chromaticity(m.white_y);
-    for (int i = 0; i < 3 && primaries; ++i)
-        primaries = read.number("MasteringDisplayPrimariesX", i, &m.primaries_x[i]) &&
-                    read.number("MasteringDisplayPrimariesY", i, &m.primaries_y[i]) &&
-                    is_chromaticity(m.primaries_x[i]) && is_chromaticity(m.primaries_y[i]);
+    static const char* const primaries_keys[] = {"MasteringDisplayPrimariesX", "MasteringDisplayPrimariesY"};
+    static const char* const white_keys[] = {"MasteringDisplayWhitePointX", "MasteringDisplayWhitePointY"};
+    const bool any_primaries = read.present(primaries_keys[0]) || read.present(primaries_keys[1]) ||
+                               read.present(white_keys[0]) || read.present(white_keys[1]);
+    bool primaries = any_primaries;
+    const size_t notes_before = read.notes->size();
+    for (int i = 0; i < 4 && primaries; ++i) {
+        const char* key = i < 2 ? white_keys[i] : primaries_keys[i - 2];
+        for (int c = 0; c < (i < 2 ? 1 : 3) && primaries; ++c) {
+            double& v = i == 0 ? m.white_x : i == 1 ? m.white_y : i == 2 ? m.primaries_x[c] : m.primaries_y[c];
+            if (!read.number(key, c, &v))
+                primaries = false;
+            else if (!(v > 0 && v <= 1)) {
+                read.note(std::string(key) + " " + number_text(v) + " is no chromaticity (above 0, at most 1)");
+                primaries = false;
+            }
+        }
+    }
+    if (any_primaries && !primaries && read.notes->size() == notes_before)
+        read.note("MasteringDisplayPrimariesX/Y and WhitePointX/Y are not all set");
+    if (any_primaries && !primaries)
+        read.note("so the mastering display's primaries are left out");
     m.has_primaries = primaries;
-    m.has_luminance = read.number("MasteringDisplayMinLuminance", 0, &m.min_luminance) &&
-                      read.number("MasteringDisplayMaxLuminance", 0, &m.max_luminance) && m.min_luminance >= 0 &&
-                      m.max_luminance > 0;
+
+    const bool any_luminance =
+        read.present("MasteringDisplayMinLuminance") || read.present("MasteringDisplayMaxLuminance");
+    const size_t luminance_notes = read.notes->size();
+    bool luminance = any_luminance && read.number("MasteringDisplayMinLuminance", 0, &m.min_luminance) &&
+                     read.number("MasteringDisplayMaxLuminance", 0, &m.max_luminance);
+    if (any_luminance && !luminance && read.notes->size() == luminance_notes)
+        read.note("MasteringDisplayMinLuminance and MaxLuminance are not both set");
+    if (luminance && !(m.max_luminance > 0 && m.max_luminance <= MAX_MASTERING_LUMINANCE)) {
+        read.note("MasteringDisplayMaxLuminance " + number_text(m.max_luminance) +
+                  " cd/m² is past what ST 2086 holds (above 0, at most 10000)");
+        luminance = false;
+    } else if (luminance && !(m.min_luminance >= 0 && m.min_luminance < m.max_luminance)) {
+        read.note("MasteringDisplayMinLuminance " + number_text(m.min_luminance) + " cd/m² is not below the maximum, " +
+                  number_text(m.max_luminance));
+        luminance = false;
+    }
+    if (any_luminance && !luminance)
+        read.note("so the mastering display's luminance is left out");
+    m.has_luminance = luminance;
     return m;
+}
+
+// MaxCLL and MaxFALL (CTA-861.3): whole cd/m² in 16 bits.
+bool read_light_levels(const property_reader& read, double* max_content, double* max_average)
+{
+    const bool any = read.present("ContentLightLevelMax") || read.present("ContentLightLevelAverage");
+    const size_t notes_before = read.notes->size();
+    bool fits = any && read.number("ContentLightLevelMax", 0, max_content) &&
+                read.number("ContentLightLevelAverage", 0, max_average);
+    if (any && !fits && read.notes->size() == notes_before)
+        read.note("ContentLightLevelMax and ContentLightLevelAverage are not both set");
+    for (const auto& level : {std::make_pair("ContentLightLevelMax", max_content),
+                              std::make_pair("ContentLightLevelAverage", max_average)}) {
+        // Compared before rounding: rounding a value past 64 bits is
+        // undefined.
+        if (fits && !(*level.second >= 0 && *level.second < MAX_LIGHT_LEVEL + 0.5)) {
+            read.note(std::string(level.first) + " " + number_text(*level.second) +
+                      " cd/m² does not fit the 16 bits a light level has (0 to 65535)");
+            fits = false;
+        }
+    }
+    if (any && !fits)
+        read.note("so the light levels are left out");
+    return fits;
 }
 
 }  // namespace
@@ -100,35 +200,62 @@ frame_properties read_first_frame_properties(AVS_Clip* clip, AVS_ScriptEnvironme
     if (!frame)
         return properties;  // a mode that writes frames reports it
     if (const AVS_Map* map = avs.avs_get_frame_props_ro(env, frame)) {
-        const property_reader read = {env, map};
-        int64_t num = 0, den = 0, value = 0;
-        if (read.integer("_SARNum", &num) && read.integer("_SARDen", &den) && num > 0 && den > 0 &&
-            num <= INT32_MAX && den <= INT32_MAX) {
+        const property_reader read = {env, map, &properties.left_out};
+        int64_t num = 0, den = 0;
+        const bool has_num = read.present("_SARNum") && read.integer("_SARNum", &num);
+        const bool has_den = read.present("_SARDen") && read.integer("_SARDen", &den);
+        if (has_num && has_den && num > 0 && den > 0 && num <= INT32_MAX && den <= INT32_MAX) {
             properties.sar_num = num;
             properties.sar_den = den;
+        } else if (has_num && has_den) {
+            read.note("_SARNum/_SARDen " + std::to_string(num) + ":" + std::to_string(den) +
+                      " is no aspect ratio (both from 1 to 2147483647)");
         }
-        if (read.integer("_ColorRange", &value) && (value == 0 || value == 1))
-            properties.colour_range = static_cast<int>(value);
-        if (read.integer("_FieldBased", &value) && value >= 0 && value <= 2)
-            properties.field_based = static_cast<int>(value);
-        if (read.integer("_ChromaLocation", &value) && value >= 0 && value <= 5)
-            properties.chroma_location = static_cast<int>(value);
-        properties.matrix = read.code_point("_Matrix", is_known_matrix);
-        properties.primaries = read.code_point("_Primaries", is_known_primaries);
-        properties.transfer = read.code_point("_Transfer", is_known_transfer);
-        properties.mastering = read_mastering_display(read);
+        if (read.present("_ColorRange"))
+            properties.colour_range = read.in_range("_ColorRange", 0, 1, "0 (full) or 1 (limited)");
+        if (read.present("_FieldBased"))
+            properties.field_based = read.in_range("_FieldBased", 0, 2, "0, 1 or 2 (progressive, bff, tff)");
+        if (read.present("_ChromaLocation"))
+            properties.chroma_location = read.in_range("_ChromaLocation", 0, 5, "a chroma location (0 to 5)");
+        if (read.present("_Matrix"))
+            properties.matrix = read.code_point("_Matrix", is_known_matrix, "matrix");
+        if (read.present("_Primaries"))
+            properties.primaries = read.code_point("_Primaries", is_known_primaries, "primaries");
+        if (read.present("_Transfer"))
+            properties.transfer = read.code_point("_Transfer", is_known_transfer, "transfer");
         read_frame_duration(env, frame, &properties.duration_num, &properties.duration_den);
+
+        // HDR10 metadata, noted apart: a y4m stream never carries it.
+        const property_reader read_hdr = {env, map, &properties.hdr_left_out};
+        properties.mastering = read_mastering_display(read_hdr);
+        properties.has_light_level = read_light_levels(read_hdr, &properties.max_content_light,
+                                                       &properties.max_frame_average_light);
         for (const char* key :
              {"MasteringDisplayPrimariesX", "MasteringDisplayPrimariesY", "MasteringDisplayWhitePointX",
               "MasteringDisplayWhitePointY", "MasteringDisplayMinLuminance", "MasteringDisplayMaxLuminance",
               "ContentLightLevelMax", "ContentLightLevelAverage"})
             properties.says_hdr_metadata = properties.says_hdr_metadata || read.present(key);
-        properties.has_light_level = read.number("ContentLightLevelMax", 0, &properties.max_content_light) &&
-                                     read.number("ContentLightLevelAverage", 0, &properties.max_frame_average_light) &&
-                                     properties.max_content_light >= 0 && properties.max_frame_average_light >= 0;
     }
     avs.avs_release_video_frame(frame);
     return properties;
+}
+
+void warn_of_values_left_out(const frame_properties& properties, bool hdr_metadata_too)
+{
+    // The notes of one value read as one sentence: the value, then what is
+    // left out for it.
+    auto warn = [](const std::vector<std::string>& notes) {
+        for (size_t i = 0; i < notes.size(); ++i) {
+            const bool follows = i + 1 < notes.size() && notes[i + 1].rfind("so ", 0) == 0;
+            if (notes[i].rfind("so ", 0) == 0)
+                continue;
+            diag_print(DIAG_WARN, "frame 0's %s: %s.\n", notes[i].c_str(),
+                       follows ? notes[i + 1].substr(3).c_str() : "it is left out");
+        }
+    };
+    warn(properties.left_out);
+    if (hdr_metadata_too)
+        warn(properties.hdr_left_out);
 }
 
 bool read_frame_duration(AVS_ScriptEnvironment* env, const AVS_VideoFrame* frame, int64_t* num, int64_t* den)

@@ -1,12 +1,17 @@
 // What a clip's first frame says of itself: the frame properties that
-// AviSynth+ (interface version 8) and its source plugins set, read in one
-// place for every mode. A frame server without property functions, a clip
-// without frames and a frame that is not delivered leave them all absent,
-// and so does a value that says nothing: "unspecified" (2) or a code point
-// that H.273 reserves.
+// AviSynth+ and its source plugins set, read in one place for every mode,
+// and held there to what every target can hold (the containers' fields and
+// the encoders' options). A frame server without property functions, a
+// clip without frames and a frame that is not delivered leave them all
+// absent, and so does a value that says nothing ("unspecified", 2). A value
+// that a script set but no target can hold (a wrong type, a code H.273
+// reserves, NaN, a luminance past what ST 2086 defines) is left out too,
+// never wrapped or cut, and noted, so that the modes that carry it say so.
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "frameserver/avs_c.h"
 #include "frameserver/clip_traits.h"
@@ -37,7 +42,18 @@ struct frame_properties {
     double max_content_light = 0, max_frame_average_light = 0;
     int64_t duration_num = 0, duration_den = 0;  // _DurationNum/_DurationDen, seconds; 0 where absent
     bool says_hdr_metadata = false;  // any MasteringDisplay... or ContentLightLevel... property, whole or not
+    std::vector<std::string> left_out;      // what was set but cannot be carried, one warning each
+    std::vector<std::string> hdr_left_out;  // the same for the HDR10 metadata, which y4m never carries
 };
+
+// The limits of what the targets hold (ST 2086 and CTA-861.3 as HEVC's and
+// AV1's metadata and the encoders define them).
+constexpr double MAX_MASTERING_LUMINANCE = 10000;  // cd/m²
+constexpr double MAX_LIGHT_LEVEL = 65535;          // cd/m², 16 bits
+
+// Says, one warning each, what frame 0 set that is left out: everything,
+// or only what is not HDR10 metadata (for a stream that carries none).
+void warn_of_values_left_out(const frame_properties& properties, bool hdr_metadata_too);
 
 frame_properties read_first_frame_properties(AVS_Clip* clip, AVS_ScriptEnvironment* env, const AVS_VideoInfo& vi);
 

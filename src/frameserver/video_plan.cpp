@@ -306,6 +306,7 @@ video_plan plan_video(AVS_Clip** clip, AVS_ScriptEnvironment* env, int depth, vi
     // Only AviSynth+ has alpha planes, and finds them by their ids (packed
     // RGB32 keeps alpha in each pixel).
     const pixel_format source = describe_pixel_type(vi->pixel_type);
+    plan.source_bits = source.bits;
     if (carrier == CARRIER_MATROSKA && source.alpha && source.kind != PIXEL_PACKED_RGB && !alpha_planes_readable())
         diag_print(DIAG_INFO, "the frame server gives no plane by its id (AviSynth+ does): the alpha plane is left "
                               "out.\n");
@@ -373,4 +374,14 @@ bool add_frame_rows(std::vector<out_chunk>& chunks, const AVS_VideoFrame* frame,
         }
     }
     return true;
+}
+
+std::string hdr_depth_loss(const video_plan& plan)
+{
+    const int transfer = plan.frame0.transfer;
+    if (plan.depth != DEPTH_DEFAULT || plan.source_bits <= 8 || plan.layout.bits != 8 || (transfer != 16 && transfer != 18))
+        return "";
+    const std::string bits = plan.source_bits == 32 ? "float" : std::to_string(plan.source_bits) + "-bit";
+    return "the clip's " + bits + " " + (transfer == 16 ? "PQ" : "HLG") +
+           " picture goes out at 8 bits, which bands its gradients: --depth=keep keeps its depth";
 }

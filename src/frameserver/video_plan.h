@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "common/platform.h"
@@ -43,7 +44,13 @@ struct video_plan {
     field_order order = FIELD_PROGRESSIVE;  // frame 0's _FieldBased where it has one, else the clip's flags
     int64_t sar_num = 0, sar_den = 0;   // frame 0's _SARNum/_SARDen in lowest terms (64:64 is 1:1); 0 where absent
     frame_properties frame0;            // of the clip as written, after any conversion
+    int source_bits = 8;                // of the clip before the plan converted it (32: float)
 };
+
+// Where the default depth brings a deeper clip with the PQ or HLG transfer
+// to 8 bits, which bands its gradients: what is lost and the option that
+// keeps it; empty otherwise.
+std::string hdr_depth_loss(const video_plan& plan);
 
 // Brings the clip into a layout the carrier takes: by default the 8-bit
 // layouts, converting as YUV4MPEG2 always has ("converting video to yv12."),

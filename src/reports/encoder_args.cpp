@@ -66,6 +66,12 @@ bool is_420(const video_layout& l)
     return l.kind == PIXEL_PLANAR_YUV && l.shift_w == 1 && l.shift_h == 1;
 }
 
+bool is_444(const video_layout& l)
+{
+    return (l.kind == PIXEL_PLANAR_YUV && l.shift_w == 0 && l.shift_h == 0) || l.kind == PIXEL_PLANAR_RGB ||
+           l.kind == PIXEL_PACKED_RGB;
+}
+
 // Why the encoder cannot take the stream, or empty. x264 encodes 4:2:0,
 // 4:2:2, 4:4:4 and mono at 8 or 10 bits, x265 (Debian's build has all
 // three depths) at 8, 10 or 12, SVT-AV1 4:2:0 at 8 or 10.
@@ -87,6 +93,13 @@ std::string refusal_of(encoder_kind encoder, const video_layout& l)
     else if (encoder == ENCODER_SVTAV1)
         refusal += ": ConvertToYUV420() at the script's end gives 4:2:0";
     return refusal;
+}
+
+// The field order the header of the "video" stream says, with the same
+// options: the clip's flags by default, frame 0's with --depth.
+field_order stream_header_order(const video_plan& plan)
+{
+    return plan.depth == DEPTH_DEFAULT ? clip_field_order(*plan.vi) : plan.order;
 }
 
 const char* name_for(const char* const* names, int count, int code)
@@ -143,6 +156,9 @@ encoder_line encoder_args_for(encoder_kind encoder, const video_plan& plan)
     auto note = [&](const std::string& text) { line.notes.push_back(w.name + std::string(" ") + text); };
 
     option(w.depth_option, std::to_string(l.bits), false);
+    const std::string depth_loss = hdr_depth_loss(plan);
+    if (!depth_loss.empty())
+        line.notes.push_back(depth_loss);
     // x264 would bring any other layout to 4:2:0.
     if (encoder == ENCODER_X264 && !is_420(l))
         option("--output-csp", l.kind == PIXEL_MONO ? "i400" : l.shift_w ? "i422" : "i444");
@@ -160,9 +176,13 @@ encoder_line encoder_args_for(encoder_kind encoder, const video_plan& plan)
         if (c.code == PROPERTY_ABSENT)
             continue;
         const char* name = name_for(c.names, c.count, c.code);
-        // AV1 allows the identity matrix only for 4:4:4.
-        if (encoder == ENCODER_SVTAV1 && c.names == svtav1_matrices && c.code == 0)
-            name = nullptr;
+        // H.264, HEVC and AV1 allow the identity matrix (GBR) only where
+        // chroma is not subsampled.
+        if (c.names == w.matrices && c.code == 0 && !is_444(l)) {
+            note(std::string("takes the identity matrix (_Matrix 0) only for 4:4:4, and this stream is ") + l.name +
+                 ": it is left out");
+            continue;
+        }
         if (name)
             option(c.option, name);
         else
@@ -190,14 +210,36 @@ encoder_line encoder_args_for(encoder_kind encoder, const video_plan& plan)
 
     if (plan.sar_num > 0) {
         const int64_t num = plan.sar_num, den = plan.sar_den;
-        if (encoder != ENCODER_SVTAV1)
-            option("--sar", std::to_string(num) + ":" + std::to_string(den), false);
+        const std::string sar = std::to_string(num) + ":" + std::to_string(den);
+        // The VUI holds each in 16 bits; x265 would wrap a larger one and
+        // x264 halve it until it fits.
+        if (encoder != ENCODER_SVTAV1 && (num > 65535 || den > 65535))
+            note("holds an aspect ratio in 16 bits a term, and " + sar + " (in lowest terms) does not fit: it is "
+                 "left out");
+        else if (encoder != ENCODER_SVTAV1)
+            option("--sar", sar, false);
         else if (num != den)
             note("has no option for the aspect ratio: the encode loses " + std::to_string(num) + ":" +
                  std::to_string(den));
     }
 
-    if (plan.order != FIELD_PROGRESSIVE) {
+    // x264 codes interlaced video in field pairs of macroblock rows: the
+    // height must divide into them (by 4 for 4:2:0, else by 2), or x264
+    // refuses the stream. The line then leaves the field order out; where
+    // the stream's own header says it is interlaced, x264 takes that and
+    // refuses the stream whatever the line says.
+    const int field_rows = l.kind == PIXEL_PLANAR_YUV && l.shift_h == 1 ? 4 : 2;
+    if (plan.order != FIELD_PROGRESSIVE && encoder == ENCODER_X264 && plan.vi->height % field_rows != 0) {
+        const std::string rows = "x264 codes interlaced video only at a height divisible by " +
+                                 std::to_string(field_rows) + " (here " + std::to_string(plan.vi->height) + ")";
+        if (stream_header_order(plan) != FIELD_PROGRESSIVE) {
+            line.refusal = rows + ", and the stream's header says it is interlaced: crop it to such a height, or "
+                                  "AssumeFrameBased() at the script's end encodes it as progressive";
+            return line;
+        }
+        line.notes.push_back(rows + ": the " + (plan.order == FIELD_TFF ? "top" : "bottom") +
+                             "-field-first frames are encoded as progressive");
+    } else if (plan.order != FIELD_PROGRESSIVE) {
         const bool tff = plan.order == FIELD_TFF;
         if (encoder == ENCODER_X264)
             option(tff ? "--tff" : "--bff");
@@ -232,6 +274,7 @@ AVS_Clip* suggest_encoder_args(AVS_Clip* clip, AVS_ScriptEnvironment* env, encod
     const encoder_line line = encoder_args_for(encoder, plan);
     if (!line.refusal.empty())
         diag_print(DIAG_ERROR, "%s.\n", line.refusal.c_str());
+    warn_of_values_left_out(plan.frame0, true);
     for (const std::string& note : line.notes)
         diag_print(DIAG_WARN, "%s.\n", note.c_str());
     fputs(line.args.c_str(), stdout);

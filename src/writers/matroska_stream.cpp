@@ -5,12 +5,14 @@
 // a Cluster of its own, beside the samples of its span of time, so a
 // reader never holds more than about a frame's worth of either.
 //
-// Timestamps are milliseconds. Each frame starts at the exact sum of the
+// Timestamps are milliseconds (finer for frames shorter than one). Each
+// frame starts at the exact sum of the
 // durations before it (its own _DurationNum/_DurationDen, else the clip's
 // rate), rounded once; a sample's time is its number over the rate.
 
 #include "writers/matroska_stream.h"
 
+#include <algorithm>
 #include <cinttypes>
 #include <cmath>
 #include <cstdio>
@@ -86,7 +88,10 @@ enum : uint32_t {
     SIMPLE_BLOCK = 0xA3,
 };
 
-constexpr int64_t MILLISECONDS = 1000;  // timestamp units a second: TimestampScale 1,000,000 ns
+// Timestamps count units of TimestampScale nanoseconds: a millisecond, as
+// readers expect, unless the clip's frames are shorter (see
+// timestamp_unit_ns).
+constexpr int64_t MILLISECOND_NS = 1000000;
 constexpr int TRACK_VIDEO = 1, TRACK_AUDIO = 2;
 
 // Where chroma sits (_ChromaLocation 0 left, 1 center, 2 top left, 3 top,
@@ -102,14 +107,23 @@ void put_chroma_siting(ebml_bytes& colour, int location)
         put_ebml_uint(colour, CHROMA_SITING_VERT, static_cast<uint64_t>(vertical[location]));
 }
 
+// The identity matrix (_Matrix 0: the planes are G, B and R) makes no
+// sense of subsampled chroma or of grey; a reader would take the YUV for
+// RGB.
+bool is_identity_misplaced(const video_plan& plan)
+{
+    const video_layout& l = plan.layout;
+    return l.kind == PIXEL_MONO || (l.kind == PIXEL_PLANAR_YUV && (l.shift_w || l.shift_h));
+}
+
 // What frame 0 says of the picture; an element for each thing it says.
 ebml_bytes colour_of(const video_plan& plan)
 {
     const frame_properties& p = plan.frame0;
     ebml_bytes colour;
-    if (p.matrix != PROPERTY_ABSENT)
-        put_ebml_uint(colour, MATRIX_COEFFICIENTS, static_cast<uint64_t>(p.matrix));
     const bool subsampled = plan.layout.kind == PIXEL_PLANAR_YUV && (plan.layout.shift_w || plan.layout.shift_h);
+    if (p.matrix != PROPERTY_ABSENT && !(p.matrix == 0 && is_identity_misplaced(plan)))
+        put_ebml_uint(colour, MATRIX_COEFFICIENTS, static_cast<uint64_t>(p.matrix));
     if (subsampled && p.chroma_location != PROPERTY_ABSENT)
         put_chroma_siting(colour, p.chroma_location);
     if (p.colour_range != PROPERTY_ABSENT)
@@ -197,9 +211,10 @@ void put_audio_track(ebml_bytes& tracks, const AVS_VideoInfo& vi, int number)
     put_ebml_master(tracks, TRACK_ENTRY, entry);
 }
 
-// Everything before the first Cluster. duration_ms is the stream's length
-// where it is known before the first frame, else negative.
-ebml_bytes stream_head(const video_plan* video, int64_t default_duration_ns, double duration_ms,
+// Everything before the first Cluster. duration is the stream's length in
+// timestamp units of unit_ns where it is known before the first frame, else
+// negative.
+ebml_bytes stream_head(const video_plan* video, int64_t default_duration_ns, int64_t unit_ns, double duration,
                        const AVS_VideoInfo& vi, int audio_track)
 {
     ebml_bytes header;
@@ -213,11 +228,11 @@ ebml_bytes stream_head(const video_plan* video, int64_t default_duration_ns, dou
 
     const std::string app = std::string("clipspout ") + CLIPSPOUT_VERSION;
     ebml_bytes info;
-    put_ebml_uint(info, TIMESTAMP_SCALE, 1000000000 / MILLISECONDS);
+    put_ebml_uint(info, TIMESTAMP_SCALE, static_cast<uint64_t>(unit_ns));
     // Without it a reader of a saved stream guesses the length from the bit
     // rate.
-    if (duration_ms >= 0)
-        put_ebml_float(info, DURATION, duration_ms);
+    if (duration >= 0)
+        put_ebml_float(info, DURATION, duration);
     put_ebml_string(info, MUXING_APP, app);
     put_ebml_string(info, WRITING_APP, app);
 
@@ -236,22 +251,24 @@ ebml_bytes stream_head(const video_plan* video, int64_t default_duration_ns, dou
     return head;
 }
 
-// A SimpleBlock's payload, where it lies, and its time.
+// A SimpleBlock's payload, where it lies, and its time in timestamp units.
 struct block {
     int track = 0;
-    int64_t milliseconds = 0;
+    int64_t time = 0;
     size_t size = 0;
     const out_chunk* pieces = nullptr;
     size_t piece_count = 0;
 };
 
+// A block's time is relative to its Cluster's, in a signed 16-bit number.
+constexpr int64_t LATEST_IN_CLUSTER = 32767;
+
 // Writes one Cluster holding the blocks, in one gathered write; true if all
 // of it reached the output. The Cluster's time is its first block's; the
-// others follow within a frame's span, well inside the 32.767 s a block's
-// relative time can reach.
+// others follow within LATEST_IN_CLUSTER units of it.
 bool write_cluster(const block* blocks, int count, ebml_bytes& heads, std::vector<out_chunk>& chunks)
 {
-    const int64_t cluster_time = blocks[0].milliseconds;
+    const int64_t cluster_time = blocks[0].time;
     ebml_bytes timestamp;
     put_ebml_uint(timestamp, TIMESTAMP, static_cast<uint64_t>(cluster_time));
     uint64_t body = timestamp.size();
@@ -268,7 +285,7 @@ bool write_cluster(const block* blocks, int count, ebml_bytes& heads, std::vecto
     for (int i = 0; i < count; ++i) {
         put_ebml_head(heads, SIMPLE_BLOCK, 4 + blocks[i].size);
         heads.push_back(static_cast<unsigned char>(0x80 | blocks[i].track));  // the track as a 1-byte EBML number
-        const int64_t relative = blocks[i].milliseconds - cluster_time;
+        const int64_t relative = blocks[i].time - cluster_time;
         heads.push_back(static_cast<unsigned char>(static_cast<uint64_t>(relative) >> 8));
         heads.push_back(static_cast<unsigned char>(relative));
         heads.push_back(0x80);  // a keyframe: every frame and every run of samples stands alone
@@ -293,18 +310,21 @@ struct audio_source {
     int64_t total = 0;        // sample frames in the clip
     int64_t position = 0;     // the next sample frame to go out
     int64_t longest_run = 0;  // sample frames in one block at most
+    int64_t units = 1000;     // timestamp units a second
     std::vector<unsigned char> buffer;
     out_chunk piece{};
 };
 
-int64_t milliseconds_of_sample(const audio_source& audio, int64_t sample)
+// A sample's time in timestamp units; the clip's length, checked before the
+// stream starts, keeps it within 64 bits.
+int64_t time_of_sample(const audio_source& audio, int64_t sample)
 {
-    int64_t ms = 0;
+    int64_t units = 0;
     exact_time time;
     time.num = sample;
     time.den = audio.rate;
-    time_in_units(time, MILLISECONDS, &ms);  // cannot overflow: sample < 2^63 / 1000
-    return ms;
+    time_in_units(time, audio.units, &units);
+    return units;
 }
 
 // Fetches the next run of samples, up to end, into a block; false (with the
@@ -322,7 +342,7 @@ bool next_audio_block(audio_source& audio, int64_t end, int track, block* out)
         return false;
     }
     audio.piece = {audio.buffer.data(), bytes};
-    *out = {track, milliseconds_of_sample(audio, audio.position), bytes, &audio.piece, 1};
+    *out = {track, time_of_sample(audio, audio.position), bytes, &audio.piece, 1};
     return true;
 }
 
@@ -342,14 +362,16 @@ bool write_audio_until(audio_source& audio, int64_t end, int track, ebml_bytes& 
 // The frame in its Cluster beside the first run of the samples of its span
 // (up to audio_end), then the rest of them; false where the frame server or
 // the output fails.
-bool write_frame_and_samples(const std::vector<out_chunk>& rows, size_t frame_size, int64_t milliseconds,
+bool write_frame_and_samples(const std::vector<out_chunk>& rows, size_t frame_size, int64_t time,
                              audio_source& audio, int64_t audio_end, int audio_track, ebml_bytes& heads,
                              std::vector<out_chunk>& chunks)
 {
     block blocks[2];
-    blocks[0] = {TRACK_VIDEO, milliseconds, frame_size, rows.data(), rows.size()};
+    blocks[0] = {TRACK_VIDEO, time, frame_size, rows.data(), rows.size()};
     int count = 1;
-    if (audio.position < audio_end) {
+    // Samples that start further into a long frame than a block's relative
+    // time reaches go in Clusters of their own.
+    if (audio.position < audio_end && time_of_sample(audio, audio.position) - time <= LATEST_IN_CLUSTER) {
         if (!next_audio_block(audio, audio_end, audio_track, &blocks[1]))
             return false;
         count = 2;
@@ -376,6 +398,7 @@ constexpr int RATE_LOOKAHEAD = 8;
 struct track_timing {
     int64_t default_duration_ns = 0;  // 0: a variable rate
     long double tick = 0;             // the source's rounding, seconds
+    long double shortest = 0;         // seconds: the shortest frame known before the stream starts
 };
 
 track_timing time_the_track(const video_plan& plan, AVS_Clip* clip, AVS_ScriptEnvironment* env)
@@ -385,6 +408,7 @@ track_timing time_the_track(const video_plan& plan, AVS_Clip* clip, AVS_ScriptEn
     exact_time frame;
     frame.num = vi.fps_denominator;
     frame.den = vi.fps_numerator;
+    timing.shortest = static_cast<long double>(vi.fps_denominator) / vi.fps_numerator;
     int64_t nanoseconds = 0;
     if (!time_in_units(frame, 1000000000, &nanoseconds))
         return timing;
@@ -402,6 +426,7 @@ track_timing time_the_track(const video_plan& plan, AVS_Clip* clip, AVS_ScriptEn
         read_frame_duration(env, ahead, &num, &den);
         avs.avs_release_video_frame(ahead);
         durations.emplace_back(num, den);
+        timing.shortest = std::min(timing.shortest, static_cast<long double>(num) / den);
     }
     const rate_fit fit = durations_keep_rate(vi.fps_numerator, vi.fps_denominator, durations);
     if (fit.keeps_rate) {
@@ -426,20 +451,36 @@ audio_source open_audio(AVS_Clip* clip, const AVS_VideoInfo& vi, bool beside_vid
     return audio;
 }
 
-// The stream's length in milliseconds where it is known before the first
-// frame: frames at the rate, samples over their rate; negative for a
-// variable rate, rather than a guess.
-double stream_length_ms(bool has_video, const track_timing& timing, const AVS_VideoInfo& vi, const audio_source& audio)
+// The stream's length in timestamp units where it is known before the
+// first frame: frames at the rate, samples over their rate (each divided
+// once, so that 48 frames at 24000/1001 are 2002 ms exactly); negative for
+// a variable rate, rather than a guess.
+double stream_length(bool has_video, const track_timing& timing, const AVS_VideoInfo& vi, const audio_source& audio)
 {
-    double length = 0;
+    long double length = 0;
     if (has_video) {
         if (!timing.default_duration_ns)
             return -1;
-        length = vi.num_frames * 1000.0 * vi.fps_denominator / vi.fps_numerator;
+        length = static_cast<long double>(vi.num_frames) * vi.fps_denominator * audio.units / vi.fps_numerator;
     }
-    if (audio.rate > 0 && audio.total * 1000.0 / audio.rate > length)
-        length = audio.total * 1000.0 / audio.rate;
-    return length;
+    if (audio.rate > 0)
+        length = std::max(length, static_cast<long double>(audio.total) * audio.units / audio.rate);
+    return static_cast<double>(length);
+}
+
+// The timestamp unit in nanoseconds (TimestampScale): a millisecond, as
+// readers expect, where the clip's frames last that long; for shorter ones
+// the largest power of ten of a nanosecond that the shortest frame known
+// before the stream starts (at the clip's rate, or by the durations of the
+// first frames) still spans, so that every frame has a timestamp of its
+// own. Frames shorter than a nanosecond, or later frames shorter than the
+// unit, cannot; the stream says so when it meets them.
+int64_t timestamp_unit_ns(const track_timing& timing)
+{
+    int64_t unit = MILLISECOND_NS;
+    while (unit > 1 && unit > timing.shortest * 1e9L)
+        unit /= 10;
+    return unit;
 }
 
 int percent_of(int64_t part, int64_t whole)
@@ -467,11 +508,30 @@ AVS_Clip* write_matroska(AVS_Clip* clip, AVS_ScriptEnvironment* env, int depth)
             diag_print(DIAG_ERROR, "the clip's frame rate %u/%u gives its frames no duration.\n", vi->fps_numerator,
                        vi->fps_denominator);
     }
+    if (has_video) {
+        warn_of_values_left_out(plan.frame0, true);
+        const std::string depth_loss = hdr_depth_loss(plan);
+        if (!depth_loss.empty())
+            diag_print(DIAG_WARN, "%s.\n", depth_loss.c_str());
+        if (plan.frame0.matrix == 0 && is_identity_misplaced(plan))
+            diag_print(DIAG_WARN, "frame 0's _Matrix 0 (identity: the planes are G, B and R) does not fit %s video: "
+                                  "it is left out.\n",
+                       plan.layout.name);
+    }
     audio_source audio;
     if (has_audio)
         audio = open_audio(clip, *vi, has_video);
     const int audio_track = !has_audio ? 0 : has_video ? TRACK_AUDIO : 1;
-
+    // Times that a reader cannot hold are an error before the stream
+    // starts, as far as frame 0's duration and the clip's length tell.
+    if (has_video || has_audio) {
+        const bool own = has_video && plan.frame0.duration_den != 0;
+        const std::string too_long = check_clip_length(
+            has_video ? vi->num_frames : 0, own ? plan.frame0.duration_num : vi->fps_denominator,
+            own ? plan.frame0.duration_den : vi->fps_numerator, audio.total, audio.rate, MATROSKA_LAST_SECOND);
+        if (!too_long.empty())
+            diag_print(DIAG_ERROR, "cannot write the clip in Matroska: %s.\n", too_long.c_str());
+    }
     begin_binary_stdout();
     static const char* const field_words[] = {"progressive", "tff", "bff"};
     if (has_video)
@@ -482,9 +542,19 @@ AVS_Clip* write_matroska(AVS_Clip* clip, AVS_ScriptEnvironment* env, int depth)
         diag_print(DIAG_INFO, "writing %" PRId64 " seconds of %d Hz, %d channel audio.\n", audio.total / audio.rate,
                    vi->audio_samples_per_second, vi->nchannels);
     const track_timing timing = has_video ? time_the_track(plan, clip, env) : track_timing();
-    const ebml_bytes head = stream_head(has_video ? &plan : nullptr, timing.default_duration_ns,
-                                        stream_length_ms(has_video, timing, *vi, audio), *vi, audio_track);
+    const int64_t unit_ns = has_video ? timestamp_unit_ns(timing) : MILLISECOND_NS;
+    audio.units = 1000000000 / unit_ns;
+    const ebml_bytes head = stream_head(has_video ? &plan : nullptr, timing.default_duration_ns, unit_ns,
+                                        stream_length(has_video, timing, *vi, audio), *vi, audio_track);
     bool stream_ok = fwrite(head.data(), head.size(), 1, stdout) == 1 && flush_stdout();
+    // A clip with neither frames nor samples is a stream of no blocks: one
+    // empty Cluster makes it one that readers take.
+    if (stream_ok && (!has_video || vi->num_frames == 0) && audio.total == 0) {
+        ebml_bytes empty, timestamp;
+        put_ebml_uint(timestamp, TIMESTAMP, 0);
+        put_ebml_master(empty, CLUSTER, timestamp);
+        stream_ok = fwrite(empty.data(), empty.size(), 1, stdout) == 1 && flush_stdout();
+    }
 
     ebml_bytes heads;
     std::vector<out_chunk> chunks, rows;
@@ -496,6 +566,8 @@ AVS_Clip* write_matroska(AVS_Clip* clip, AVS_ScriptEnvironment* env, int depth)
     bool own_durations = false;
     int strayed = -1;  // the first frame that strays from the rate the track states, and its start
     long double strayed_at = 0;
+    int shared = -1;   // the first frame whose timestamp is its predecessor's
+    int64_t last_time = -1;
     for (int n = 0; stream_ok && n < frames; ++n) {
         AVS_VideoFrame* frame = fetch_frame(clip, n);
         if (!frame)
@@ -510,16 +582,22 @@ AVS_Clip* write_matroska(AVS_Clip* clip, AVS_ScriptEnvironment* env, int depth)
         int64_t num = vi->fps_denominator, den = vi->fps_numerator;
         own_durations = read_frame_duration(env, frame, &num, &den) || own_durations;
         exact_time next = start;
-        int64_t milliseconds = 0, audio_end = 0;
-        if (!add_time(next, num, den) || !time_in_units(start, MILLISECONDS, &milliseconds) ||
-            (has_audio && !time_in_units_rounded_up(next, audio.rate, &audio_end)))
-            diag_print(DIAG_ERROR, "frame durations too fine to add up exactly at frame %d.\n", n);
+        const std::string unfit = add_stream_time(next, num, den, MATROSKA_LAST_SECOND);
+        if (!unfit.empty())
+            diag_print(DIAG_ERROR, "cannot time frame %d in Matroska: %s.\n", n, unfit.c_str());
+        int64_t time = 0, audio_end = audio.total;
+        time_in_units(start, audio.units, &time);  // within 64 bits: start is at most MATROSKA_LAST_SECOND
+        if (has_audio && !time_in_units_rounded_up(next, audio.rate, &audio_end))
+            audio_end = audio.total;
+        if (time == last_time && shared < 0)
+            shared = n;
+        last_time = time;
         if (timing.default_duration_ns && strayed < 0 &&
             distance_from_rate(start, n, vi->fps_numerator, vi->fps_denominator) > timing.tick * (1 + 1e-9L)) {
             strayed = n;
             strayed_at = static_cast<long double>(start.num) / start.den;
         }
-        stream_ok = write_frame_and_samples(rows, static_cast<size_t>(frame_bytes(plan)), milliseconds, audio,
+        stream_ok = write_frame_and_samples(rows, static_cast<size_t>(frame_bytes(plan)), time, audio,
                                             audio_end < audio.total ? audio_end : audio.total, audio_track, heads,
                                             chunks);
         avs.avs_release_video_frame(frame);
@@ -540,6 +618,12 @@ AVS_Clip* write_matroska(AVS_Clip* clip, AVS_ScriptEnvironment* env, int depth)
     progress_end(progress);
     if (own_durations)
         check_durations_against_rate(start, written, vi->fps_numerator, vi->fps_denominator);
+    if (shared >= 0)
+        diag_print(DIAG_WARN,
+                   "frame %d starts within the same timestamp unit (%" PRId64 " ns, the finest this stream has) as "
+                   "the frame before it: frames that short share a timestamp, and a reader may drop the ones that "
+                   "do.\n",
+                   shared, unit_ns);
     if (strayed >= 0)
         diag_print(DIAG_WARN,
                    "frame %d starts at %.3f s, not at %.3f s where the clip's %u/%u fps put it, the rate the track "

@@ -1,6 +1,7 @@
 #include "writers/stream_time.h"
 
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 
 #include "common/diag.h"
@@ -136,4 +137,46 @@ rate_fit durations_keep_rate(unsigned fps_numerator, unsigned fps_denominator,
     }
     fit.keeps_rate = true;
     return fit;
+}
+
+long double seconds_of(const exact_time& time)
+{
+    return static_cast<long double>(time.num) / time.den;
+}
+
+namespace {
+
+std::string duration_text(long double seconds)
+{
+    char text[64];
+    if (seconds >= 31557600.0L)
+        snprintf(text, sizeof text, "%.3Lg years", seconds / 31557600.0L);
+    else
+        snprintf(text, sizeof text, "%.3Lf s", seconds);
+    return text;
+}
+
+}  // namespace
+
+std::string add_stream_time(exact_time& time, int64_t num, int64_t den, long double last_second)
+{
+    const long double sum = seconds_of(time) + static_cast<long double>(num) / den;
+    if (sum > last_second)
+        return "the frames run to " + duration_text(sum) + ", past the " + duration_text(last_second) +
+               " the stream's times can say: too long";
+    if (!add_time(time, num, den))
+        return "the frames' durations are too fine to add up exactly in 64 bits";
+    return "";
+}
+
+std::string check_clip_length(int64_t frames, int64_t frame_num, int64_t frame_den, int64_t samples, int64_t rate,
+                              long double last_second)
+{
+    const long double video = frame_den > 0 ? static_cast<long double>(frames) * frame_num / frame_den : 0;
+    const long double audio = rate > 0 ? static_cast<long double>(samples) / rate : 0;
+    const long double length = video > audio ? video : audio;
+    if (length <= last_second)
+        return "";
+    return "the clip lasts " + duration_text(length) + ", past the " + duration_text(last_second) +
+           " the stream's times can say: too long";
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -47,3 +48,23 @@ rate_fit durations_keep_rate(unsigned fps_numerator, unsigned fps_denominator,
 
 // How far, in seconds, a start lies from frame n's start at the rate.
 long double distance_from_rate(const exact_time& start, int64_t n, unsigned fps_numerator, unsigned fps_denominator);
+
+// The latest time each stream can say: Matroska's readers hold times as
+// signed 64-bit nanoseconds (about 292 years), the timecodes file as
+// signed 64-bit milliseconds before its decimals.
+constexpr long double MATROSKA_LAST_SECOND = 9223372036854775807.0L / 1000000000;
+constexpr long double TIMECODES_LAST_SECOND = 9223372036854774.0L;  // whole milliseconds and the decimals fit
+
+long double seconds_of(const exact_time& time);
+
+// Adds num/den seconds to time, as add_time does, and checks the sum
+// against the latest second the stream can say. Empty where it holds; else
+// why not: the frames run too long for the stream, or their durations are
+// too fine to add up exactly in 64 bits.
+std::string add_stream_time(exact_time& time, int64_t num, int64_t den, long double last_second);
+
+// Before the stream starts: frames of frame_num/frame_den seconds each, and
+// audio of samples at rate, against the latest second the stream can say;
+// empty where they fit, else the reason.
+std::string check_clip_length(int64_t frames, int64_t frame_num, int64_t frame_den, int64_t samples, int64_t rate,
+                              long double last_second);

@@ -35,15 +35,26 @@ void timecodes_add_frame(timecodes_file& timecodes, int64_t num, int64_t den)
         return;
     const std::string start = milliseconds_text(timecodes.start.num, timecodes.start.den);
     timecodes.ok = timecodes.ok && fprintf(timecodes.file, "%s\n", start.c_str()) > 0;
-    if (!add_time(timecodes.start, num, den))
-        diag_print(DIAG_ERROR, "frame durations too fine to add up exactly for the timecodes in \"%s\".\n",
-                   timecodes.path.c_str());
+    if (start == timecodes.last_line && timecodes.shared < 0)
+        timecodes.shared = timecodes.frames;
+    timecodes.last_line = start;
+    const std::string unfit = add_stream_time(timecodes.start, num, den, TIMECODES_LAST_SECOND);
+    if (!unfit.empty())
+        diag_print(DIAG_ERROR, "cannot time frame %d in the timecodes \"%s\": %s.\n", timecodes.frames,
+                   timecodes.path.c_str(), unfit.c_str());
+    ++timecodes.frames;
 }
 
 bool timecodes_end(timecodes_file& timecodes)
 {
     if (!timecodes.file)
         return true;
+    if (timecodes.shared >= 0)
+        diag_print(DIAG_WARN,
+                   "frame %d starts within the same nanosecond as the frame before it, the finest time the "
+                   "timecodes' 6 decimals of a millisecond say: frames that short share a start, and a muxer may "
+                   "drop the ones that do.\n",
+                   timecodes.shared);
     bool ok = timecodes.ok && fflush(timecodes.file) == 0 && !ferror(timecodes.file);
     ok = fclose(timecodes.file) == 0 && ok;
     timecodes.file = nullptr;

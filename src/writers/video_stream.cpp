@@ -39,8 +39,9 @@ const char* chroma_siting_suffix(const video_layout& layout, int chroma_location
 // What frame 0 says that YUV4MPEG2 has no word for, and the HDR or wide
 // gamut it makes of the picture: an encoder that is not told shows it
 // washed out or flat.
-void warn_of_what_y4m_drops(const frame_properties& p)
+void warn_of_what_y4m_drops(const video_plan& plan)
 {
+    const frame_properties& p = plan.frame0;
     std::string facts;
     auto add = [&](const char* fact) { facts += (facts.empty() ? "" : ", ") + std::string(fact); };
     if (p.transfer == 16)
@@ -51,11 +52,12 @@ void warn_of_what_y4m_drops(const frame_properties& p)
         add("BT.2020 primaries (9)");
     if (p.says_hdr_metadata)
         add("HDR10 metadata (mastering display, light levels)");
+    const std::string depth_loss = hdr_depth_loss(plan);
     if (!facts.empty())
         diag_print(DIAG_WARN,
                    "frame 0 describes %s, which a y4m stream cannot carry: x265args, x264args or svtav1args give "
-                   "them to the encoder, or mkv carries them.\n",
-                   facts.c_str());
+                   "them to the encoder, or mkv carries them%s%s.\n",
+                   facts.c_str(), depth_loss.empty() ? "" : "; and ", depth_loss.c_str());
 }
 
 }  // namespace
@@ -68,8 +70,21 @@ AVS_Clip* write_video(AVS_Clip* clip, AVS_ScriptEnvironment* env, const video_op
     const frame_properties nothing_said;
     const frame_properties& said = classic ? nothing_said : plan.frame0;
     const field_order order = classic ? clip_field_order(*vi) : plan.order;
-    warn_of_what_y4m_drops(plan.frame0);
+    if (!classic)
+        warn_of_values_left_out(plan.frame0, false);
+    warn_of_what_y4m_drops(plan);
 
+    // Starts that the timecodes cannot say are an error before the stream
+    // starts, as far as frame 0's duration and the clip's length tell.
+    if (options.timecodes) {
+        const bool own = plan.frame0.duration_den != 0;
+        const std::string too_long =
+            check_clip_length(vi->num_frames, own ? plan.frame0.duration_num : vi->fps_denominator,
+                              own ? plan.frame0.duration_den : vi->fps_numerator, 0, 0, TIMECODES_LAST_SECOND);
+        if (!too_long.empty())
+            diag_print(DIAG_ERROR, "cannot write the timecodes \"%s\": %s.\n", options.timecodes_path.c_str(),
+                       too_long.c_str());
+    }
     begin_binary_stdout();
     static const char* const field_words[] = {"progressive", "tff", "bff"};
     static const char* const field_letters[] = {"p", "t", "b"};

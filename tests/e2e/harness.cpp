@@ -19,6 +19,11 @@ static const char* windows_build()
     return dir && *dir ? dir : nullptr;
 }
 
+bool testing_windows_build()
+{
+    return windows_build() != nullptr;
+}
+
 std::string real_frameserver()
 {
     const char* dir = getenv("CLIPSPOUT_TEST_REAL_FRAMESERVER");
@@ -114,6 +119,9 @@ static run_result launch(std::vector<std::string> argv, const run_options& optio
         dup2(err_pipe[1], 2);
         if (!options.cwd.empty() && chdir(options.cwd.c_str()) != 0)
             _exit(126);
+        for (int fd : {options.close_stdin ? 0 : -1, options.close_stdout ? 1 : -1, options.close_stderr ? 2 : -1})
+            if (fd >= 0)
+                close(fd);
         setenv("LD_LIBRARY_PATH", build_folder(options.frameserver).c_str(), 1);
         for (const std::string& setting : options.env)
             putenv(strdup(setting.c_str()));

@@ -42,6 +42,7 @@ struct run_options {
     std::string stdout_path;            // stdout to this file instead of a pipe
     long stdout_limit = -1;             // close the pipe after this many bytes
     std::vector<std::string> env;       // extra NAME=VALUE settings
+    bool close_stdin = false, close_stdout = false, close_stderr = false;  // start the tool without them
 };
 
 struct run_result {
@@ -55,6 +56,10 @@ struct run_result {
     // every AviSynth+; the tests of that line read it here.
     std::string frameserver_note;
 };
+
+// Whether the tool under test is a Windows build (run through a launcher
+// such as Wine).
+bool testing_windows_build();
 
 // The interface version of the real frame server (CLIPSPOUT_TEST_REAL_FRAMESERVER),
 // as clipspout --version reports it; 0 where there is none.

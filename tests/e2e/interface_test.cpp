@@ -46,7 +46,8 @@ TEST(Interface, PropertiesAreReadFromVersionNineOn)
         EXPECT_EQ(r.frameserver_note, c.noted ? no_properties_note(c.version) : "");
         EXPECT_EQ(r.out.substr(0, r.out.find('\n') + 1), c.header);
         const run_result version = run_tool({"--version"}, playing_interface(c.version));
-        EXPECT_NE(version.out.find("interface version: " + std::to_string(c.version) + "\n"), std::string::npos);
+        EXPECT_NE(lf_text(version.out).find("interface version: " + std::to_string(c.version) + "\n"),
+                  std::string::npos);
     }
 }
 

@@ -17,6 +17,7 @@
 #include "matroska_cases.h"
 #include "timecodes_cases.h"
 #include "harness.h"
+#include "hostile_cases.h"
 #include "interface_cases.h"
 
 namespace {
@@ -852,4 +853,37 @@ TEST_F(RealServer, WithoutWorkingPropertiesEveryModeEndsCleanlyAndSaysSo)
     if (real_server_gives_properties())
         GTEST_SKIP() << "this AviSynth+ gives frame properties; the cases run on one that does not (3.6.1)";
     check_without_working_properties(on_real_server(), real_server_interface());
+}
+
+TEST_F(RealServer, HostilePropertiesAreLeftOutAndSaid)
+{
+    SKIP_WITHOUT_PROPERTIES();
+    check_hostile_properties(on_real_server());
+}
+
+TEST_F(RealServer, HostileTimes)
+{
+    SKIP_WITHOUT_PROPERTIES();
+    check_hostile_timing(on_real_server());
+    // Durations whose denominators are large primes, a new one each frame:
+    // their sum outgrows 64 bits after frame 1. Said as what it is.
+    const std::string script = write_script(
+        "hostile/primes.avs",
+        "BlankClip(length=4, width=32, height=16, pixel_type=\"YV12\", fps=25)\n"
+        "ScriptClip(\"\"\"propSet(\"_DurationNum\", 1).propSet(\"_DurationDen\", current_frame == 0 ? 2147483647 : "
+        "current_frame == 1 ? 2147483629 : 2147483587)\"\"\")\n");
+    const std::string tc = write_script("hostile/primes.tc", "");
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"mkv", script}, std::vector<std::string>{"--timecodes", tc, "video", script}}) {
+        const run_result r = run_tool(args, on_real_server());
+        EXPECT_EQ(r.status, 2);
+        EXPECT_NE(r.err.find("cannot time frame 1 in "), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("the frames' durations are too fine to add up exactly in 64 bits.\n"), std::string::npos)
+            << r.err;
+    }
+}
+
+TEST_F(RealServer, HostileRuns)
+{
+    check_hostile_runs(on_real_server());
 }

@@ -56,6 +56,7 @@ struct registry {
     std::deque<held_frame*> released_frames;
     std::unordered_set<const void*> live_handles, live_values, live_frames;
     std::deque<std::string> strings;  // error texts, valid until the process ends
+    bool frame_held_a_clip = false;   // a frame handed out had a clip among its properties
 };
 
 registry& state()
@@ -154,6 +155,27 @@ void check_env(AVS_ScriptEnvironment* env, const char* function)
 
 using namespace standin;
 
+// Everything handed out must be released by the time the environment is
+// deleted or, where the caller ends a complete run without deleting it
+// (quick_exit), by then. An error ends the process with exit(), releasing
+// nothing, as it may.
+static void check_all_released(const char* when)
+{
+    registry& r = state();
+    if (!r.live_handles.empty() || !r.live_values.empty() || !r.live_frames.empty()) {
+        fprintf(stderr, "standin: still held %s: %zu clip handle(s), %zu clip value(s), %zu frame(s)\n", when,
+                r.live_handles.size(), r.live_values.size(), r.live_frames.size());
+        fflush(stderr);
+        abort();
+    }
+}
+
+[[maybe_unused]] static void check_all_released_at_exit()
+{
+    if (state().env && state().env->live)
+        check_all_released("at the end of the process");
+}
+
 // A test can play an older frame server that refuses newer interfaces.
 STANDIN_EXPORT AVS_ScriptEnvironment* AVSC_CC avs_create_script_environment(int version)
 {
@@ -163,6 +185,10 @@ STANDIN_EXPORT AVS_ScriptEnvironment* AVSC_CC avs_create_script_environment(int 
     if (state().env)
         misuse("avs_create_script_environment: a second environment", state().env);
     state().env = new AVS_ScriptEnvironment;
+    // The Windows build has no at_quick_exit that the tool's would run.
+#ifndef _WIN32
+    at_quick_exit(check_all_released_at_exit);
+#endif
     return state().env;
 }
 
@@ -187,14 +213,14 @@ STANDIN_EXPORT int AVSC_CC avs_check_version(AVS_ScriptEnvironment* env, int ver
 STANDIN_EXPORT void AVSC_CC avs_delete_script_environment(AVS_ScriptEnvironment* env)
 {
     check_env(env, "avs_delete_script_environment");
-    registry& r = state();
-    if (!r.live_handles.empty() || !r.live_values.empty() || !r.live_frames.empty()) {
-        fprintf(stderr, "standin: still held at avs_delete_script_environment: %zu clip handle(s), %zu clip value(s), "
-                        "%zu frame(s)\n",
-                r.live_handles.size(), r.live_values.size(), r.live_frames.size());
-        fflush(stderr);
-        abort();
-    }
+    check_all_released("at avs_delete_script_environment");
+    // AviSynth+ keeps the frames it made for reuse and deletes them only
+    // after its thread environment: where one's property holds a clip, the
+    // clip's guard then reports to the environment that is gone (signal 11).
+    if (state().frame_held_a_clip)
+        misuse("avs_delete_script_environment: a frame's property holds a clip, and AviSynth+ crashes deleting it "
+               "after the environment",
+               env);
     env->live = false;  // kept allocated so a late use is recognised
 }
 
@@ -282,6 +308,8 @@ STANDIN_EXPORT AVS_VideoFrame* AVSC_CC avs_get_frame(AVS_Clip* clip, int n)
         return nullptr;
     }
     clip->error.clear();
+    for (const auto& p : data.props)
+        state().frame_held_a_clip = state().frame_held_a_clip || !p.second.clips.empty();
     frame_store& store = frames_of(data);
     int shift = (n + data.frame_offset) % FRAME_ROW_CYCLE;
     registry& r = state();

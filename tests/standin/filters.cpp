@@ -344,19 +344,25 @@ value convert_to_planar_rgb(const std::string& name, const clip_ref& clip, const
     return converted_to(name, clip, format_by_type(static_cast<int>(planar | bits)));
 }
 
-// An int, a float, or an array of either, as AviSynth+'s propSet takes them.
+// An int, a float, a string or a clip, or an array of one of them, as
+// AviSynth+'s propSet takes them.
 value prop_set(const std::string& name, const clip_ref& clip, const bound_args& args)
 {
     clip_data data = copy_of(clip);
     property p;
     const value& given = args.slots[1];
     for (const value& v : given.type == AVS_TAG_ARRAY ? given.array : std::vector<value>{given}) {
-        if (v.type == AVS_TAG_INT && p.floats.empty())
+        const size_t others = p.integers.size() + p.floats.size() + p.data.size() + p.clips.size();
+        if (v.type == AVS_TAG_INT && others == p.integers.size())
             p.integers.push_back(v.integer);
-        else if (v.type == AVS_TAG_FLOAT && p.integers.empty())
+        else if (v.type == AVS_TAG_FLOAT && others == p.floats.size())
             p.floats.push_back(v.floating);
+        else if (v.type == AVS_TAG_STRING && others == p.data.size())
+            p.data.push_back(v.string);
+        else if (v.type == AVS_TAG_CLIP && others == p.clips.size())
+            p.clips.push_back(v.clip);
         else
-            fail(name, "an array of one type of number, or a number");
+            fail(name, "an array of values of one type, or one value");
     }
     data.props[args.string(0, "")] = p;
     return clip_value(std::move(data));
@@ -559,7 +565,9 @@ bool fits(char type, const value& v)
     case 's': return v.type == AVS_TAG_STRING;
     case 'b': return v.type == AVS_TAG_BOOL;
     case 'c': return v.type == AVS_TAG_CLIP;
-    case 'p': return v.type == AVS_TAG_INT || v.type == AVS_TAG_FLOAT || v.type == AVS_TAG_ARRAY;
+    case 'p':
+        return v.type == AVS_TAG_INT || v.type == AVS_TAG_FLOAT || v.type == AVS_TAG_ARRAY ||
+               v.type == AVS_TAG_STRING || v.type == AVS_TAG_CLIP;
     }
     return false;
 }

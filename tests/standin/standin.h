@@ -32,9 +32,15 @@ struct frame_store {
 };
 
 // A frame property: integers or floats, one or more.
+struct clip_data;
+
+// A frame property: integers, floats, data (strings) or clips, one or more
+// of one type.
 struct property {
     std::vector<int64_t> integers;
     std::vector<double> floats;
+    std::vector<std::string> data;
+    std::vector<std::shared_ptr<clip_data>> clips;
 };
 
 struct clip_data {

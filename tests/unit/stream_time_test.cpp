@@ -77,3 +77,40 @@ TEST(StreamTime, DistanceFromTheRate)
     ASSERT_TRUE(add_time(start, 1, 10));
     EXPECT_NEAR(static_cast<double>(distance_from_rate(start, 3, 24000, 1001)), 0.057875, 1e-9);
 }
+
+TEST(StreamTime, TimesPastWhatAStreamCanSayAreTooLongOrTooFine)
+{
+    const struct {
+        const char* what;
+        int64_t start_num, start_den, num, den;
+        long double last_second;
+        const char* reason;  // a piece of it; null: it fits
+    } cases[] = {
+        {"a film in Matroska", 0, 1, 1001, 24000, MATROSKA_LAST_SECOND, nullptr},
+        {"the last nanosecond Matroska holds", 9223372036, 1, 854775807, 1000000000, MATROSKA_LAST_SECOND, nullptr},
+        {"a nanosecond past it", 9223372036, 1, 854775808, 1000000000, MATROSKA_LAST_SECOND, "too long"},
+        {"10^13 s in Matroska", 0, 1, 10000000000000, 1, MATROSKA_LAST_SECOND, "too long"},
+        {"10^13 s in the timecodes", 0, 1, 10000000000000, 1, TIMECODES_LAST_SECOND, nullptr},
+        {"10^16 s in the timecodes", 0, 1, 10000000000000000, 1, TIMECODES_LAST_SECOND, "too long"},
+        {"denominators past 64 bits", 1, 2147483647, 1, 2147483629, MATROSKA_LAST_SECOND, "too fine"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        exact_time time;
+        time.num = c.start_num;
+        time.den = c.start_den;
+        const exact_time before = time;
+        const std::string reason = add_stream_time(time, c.num, c.den, c.last_second);
+        if (!c.reason) {
+            EXPECT_EQ(reason, "");
+        } else {
+            EXPECT_NE(reason.find(c.reason), std::string::npos) << reason;
+            EXPECT_EQ(time.num, before.num) << "a time that does not fit is left as it was";
+            EXPECT_EQ(time.den, before.den);
+        }
+    }
+    // Before a stream starts: frames, or samples, past the last second.
+    EXPECT_EQ(check_clip_length(100, 1001, 24000, 48000 * 5, 48000, MATROSKA_LAST_SECOND), "");
+    EXPECT_NE(check_clip_length(3, 10000000000000, 1, 0, 0, MATROSKA_LAST_SECOND).find("too long"), std::string::npos);
+    EXPECT_NE(check_clip_length(0, 1, 25, INT64_MAX, 1, MATROSKA_LAST_SECOND).find("too long"), std::string::npos);
+}
