@@ -44,23 +44,32 @@ CASES = {
                                    48000 * 6 * 3, 5400, "seconds"),
 }
 
+# The same stream, with the tool starting the reader itself (clipspout MODE
+# SCRIPT PROGRAM) rather than a shell's pipe joining the two.
+STARTS_READER = {"video 1920x1080 YV12, reader started": "video 1920x1080 YV12"}
+CASES["video 1920x1080 YV12, reader started"] = CASES["video 1920x1080 YV12"]
+
 # The real BlankClip's audio is zeros; the stand-in is told to give zeros too
 # (StandinSilence), so that neither pays for a pattern a baseline never computes.
 SILENCE = {"stand-in": ".StandinSilence()", "AviSynth+": ""}
 
 
 def run_pipeline(writer, env, reader, stats_file):
-    """Runs writer | reader; returns (seconds, writer's status, writer's peak
+    """Runs writer | reader (or the writer alone, where reader is None and the
+    writer starts it); returns (seconds, writer's status, writer's peak
     resident memory in KiB, writer's CPU seconds). GNU time starts the writer
     and leaves its figures in stats_file (a child forked from Python would
     count Python's memory too)."""
     writer = ["/usr/bin/time", "-f", "%M %U %S", "-o", stats_file] + writer
     start = time.perf_counter()
-    w = subprocess.Popen(writer, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, env=env)
-    r = subprocess.Popen([reader], stdin=w.stdout)
-    w.stdout.close()
+    w = subprocess.Popen(writer, stdout=subprocess.PIPE if reader else subprocess.DEVNULL,
+                         stderr=subprocess.DEVNULL, env=env)
+    r = subprocess.Popen([reader], stdin=w.stdout) if reader else None
+    if r:
+        w.stdout.close()
     status = w.wait()
-    r.wait()
+    if r:
+        r.wait()
     seconds = time.perf_counter() - start
     with open(stats_file) as f:
         rss, user, system = f.read().split()[-3:]
@@ -86,7 +95,7 @@ def main():
     # ratio: best baseline time over best tool time; paired: the median of
     # the same ratio taken round by round, where both ran a moment apart.
     # CPU: the writer's own user and system time, best round.
-    print(f"{'case':28} {'frame server':12} {'tool MB/s':>10} {'base MB/s':>10} {'ratio':>6} {'paired':>6} "
+    print(f"{'case':38} {'frame server':12} {'tool MB/s':>10} {'base MB/s':>10} {'ratio':>6} {'paired':>6} "
           f"{'CPU tool':>8} {'CPU base':>8} {'units/s':>14} {'peak RSS':>9}")
     with tempfile.TemporaryDirectory() as folder:
         for (name, (mode, script, header, chunk, count, unit)), (server, library) in (
@@ -100,7 +109,10 @@ def main():
             tool_times, base_times, tool_cpu, base_cpu, peak = [], [], [], [], 0
             stats = os.path.join(folder, "stats")
             for _ in range(args.rounds):
-                seconds, status, rss, cpu = run_pipeline([tool, *mode.split(), path], env, reader, stats)
+                if name in STARTS_READER:
+                    seconds, status, rss, cpu = run_pipeline([tool, *mode.split(), path, reader], env, None, stats)
+                else:
+                    seconds, status, rss, cpu = run_pipeline([tool, *mode.split(), path], env, reader, stats)
                 if status != 0:
                     sys.exit(f"clipspout {mode} failed with status {status}")
                 tool_times.append(seconds)
@@ -112,7 +124,7 @@ def main():
                 base_cpu.append(cpu)
             tool_best, base_best = min(tool_times), min(base_times)
             paired = statistics.median(b / t for b, t in zip(base_times, tool_times))
-            print(f"{name:28} {server:12} {total / tool_best / 1e6:10.0f} {total / base_best / 1e6:10.0f} "
+            print(f"{name:38} {server:12} {total / tool_best / 1e6:10.0f} {total / base_best / 1e6:10.0f} "
                   f"{base_best / tool_best:6.2f} {paired:6.2f} {min(tool_cpu):5.2f}s {min(base_cpu):5.2f}s "
                   f"{count / tool_best:7.1f} {unit + '/s':6} {peak / 1024:7.1f}MB")
             sys.stdout.flush()

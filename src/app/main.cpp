@@ -1,6 +1,7 @@
 // clipspout [OPTIONS] MODE SCRIPT: has the frame server evaluate SCRIPT into
 // a clip and hands the clip to one mode.
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -17,6 +18,7 @@
 #include "reports/info_report.h"
 #include "writers/audio_stream.h"
 #include "writers/matroska_stream.h"
+#include "writers/stream_sink.h"
 #include "writers/video_stream.h"
 
 static AVS_Value invoke_import(AVS_ScriptEnvironment* env, const std::string& path, bool utf8)
@@ -128,7 +130,6 @@ static void say_if_properties_are_missing(const command_line& line)
 static video_options video_options_for(const command_line& line, char** argv)
 {
     video_options options;
-    options.depth = line.depth;
     if (line.timecodes_index) {
         options.timecodes_path = argv[line.timecodes_index] + line.timecodes_skip;
         options.timecodes = create_output_file(argv, line.timecodes_index, line.timecodes_skip);
@@ -137,6 +138,48 @@ static video_options video_options_for(const command_line& line, char** argv)
                        strerror(errno));
     }
     return options;
+}
+
+// Where the stream goes: -o FILE, a PROGRAM and its arguments, or standard
+// output.
+static stream_sink sink_of(const command_line& line, int argc, char** argv)
+{
+    stream_sink sink;
+    sink.argv = argv;
+    sink.output_index = line.output_index;
+    sink.output_skip = line.output_skip;
+    if (line.program_index)
+        sink.program = read_program_arguments(argv, line.program_index, argc);
+    return sink;
+}
+
+// --tell-encoder: the options of the encoder's *args line for this stream,
+// one argument each, right after the program's name, so that the user's
+// own options after them win (x264, x265 and SvtAv1EncApp each take the
+// last of a repeated option). SvtAv1EncApp warns of each repeat, so an
+// option the user gives it is left out of the tool's copy.
+static void tell_encoder(const video_plan& plan, stream_sink* sink)
+{
+    encoder_kind encoder = ENCODER_X264;
+    encoder_of_program(sink->program[0], &encoder);
+    const encoder_line told = settle_encoder_line(encoder, plan);
+    std::vector<std::string> options;
+    for (size_t i = 0; i < told.argv.size(); ++i) {
+        const bool option = told.argv[i].rfind("--", 0) == 0;
+        const bool has_value = option && i + 1 < told.argv.size() && told.argv[i + 1].rfind("--", 0) != 0;
+        const bool user_gives_it = encoder == ENCODER_SVTAV1 && option &&
+                                   std::find(sink->program.begin() + 1, sink->program.end(), told.argv[i]) !=
+                                       sink->program.end();
+        if (!user_gives_it) {
+            options.push_back(told.argv[i]);
+            if (has_value)
+                options.push_back(told.argv[i + 1]);
+        }
+        if (has_value)
+            ++i;
+    }
+    sink->program.insert(sink->program.begin() + 1, options.begin(), options.end());
+    diag_print(DIAG_INFO, "telling %s: %s\n", sink->program[0].c_str(), told.args.c_str());
 }
 
 // The frame server is C++ inside. An exception that escapes its C interface
@@ -189,6 +232,7 @@ int main(int argc, char** argv)
         diag_print(DIAG_ERROR, "standard output is closed.\n");
     const command_line line = parse_command_line(argc, argv);
     ignore_broken_pipe();
+    catch_interrupts();
     std::set_terminate(frameserver_exception_escaped);
     if (line.version) {
         print_versions();
@@ -221,17 +265,38 @@ int main(int argc, char** argv)
         const AVS_VideoInfo& vi = *avs.avs_get_video_info(clip);
         warn_of_field_order_mismatch(read_first_frame_properties(clip, env, vi), vi, line.mode);
     }
+    stream_sink sink = sink_of(line, argc, argv);
     switch (line.mode) {
-    case MODE_AUDIO: write_audio(clip, line.audio); break;
-    case MODE_VIDEO: clip = write_video(clip, env, video_options_for(line, argv)); break;
+    case MODE_AUDIO:
+        choose_stream_sink(sink);
+        write_audio(clip, line.audio);
+        break;
+    case MODE_VIDEO: {
+        const video_plan plan = plan_video(&clip, env, line.depth, CARRIER_Y4M);
+        if (line.tell_encoder)
+            tell_encoder(plan, &sink);
+        choose_stream_sink(sink);
+        write_video(clip, env, plan, video_options_for(line, argv));
+        break;
+    }
     case MODE_INFO: print_info(clip); break;
     case MODE_X264BD: suggest_bluray_args(clip); break;
-    case MODE_MKV: clip = write_matroska(clip, env, line.depth); break;
-    case MODE_X264ARGS: clip = suggest_encoder_args(clip, env, ENCODER_X264, line.depth); break;
-    case MODE_X265ARGS: clip = suggest_encoder_args(clip, env, ENCODER_X265, line.depth); break;
-    case MODE_SVTAV1ARGS: clip = suggest_encoder_args(clip, env, ENCODER_SVTAV1, line.depth); break;
+    case MODE_MKV:
+        choose_stream_sink(sink);
+        clip = write_matroska(clip, env, line.depth);
+        break;
+    case MODE_X264ARGS:
+    case MODE_X265ARGS:
+    case MODE_SVTAV1ARGS:
+        suggest_encoder_args(line.mode == MODE_X264ARGS   ? ENCODER_X264
+                             : line.mode == MODE_X265ARGS ? ENCODER_X265
+                                                          : ENCODER_SVTAV1,
+                             plan_video(&clip, env, line.depth, CARRIER_Y4M));
+        break;
     case MODE_USAGE: break;
     }
+    if (writes_stream(line.mode))
+        end_stream_sink();
 
     // A report lost to a full disk must not end as a success.
     if (fflush(stdout) != 0 || ferror(stdout))

@@ -9,6 +9,7 @@
 
 #include "common/diag.h"
 #include "common/platform.h"
+#include "reports/encoder_args.h"
 #include "writers/channel_mask.h"
 
 static const char usage_lines[] =
@@ -30,6 +31,11 @@ static const char more_modes_section[] =
     "            ratio, field order, hdr10 metadata.\n";
 
 static const char options_section[] =
+    "A program after the script of video, audio or mkv is started with its\n"
+    "arguments and reads the stream on its standard input, as after \"|\" in\n"
+    "a shell, in any shell: clipspout [OPTIONS] MODE SCRIPT [PROGRAM [ARG...]]\n"
+    "(clipspout video film.avs x264 --demuxer y4m -o film.264 -).\n"
+    "\n"
     "Options, before the mode (clipspout [OPTIONS] MODE SCRIPT):\n"
     "   -s N, --start=N   the first frame (from 0); the range reaches every\n"
     "                     mode but x264bd through the frame server's Trim\n"
@@ -60,6 +66,13 @@ static const char options_section[] =
     "                     the usual layout for the channel count (6: 5.1,\n"
     "                     0x3F); a NUMBER (decimal or 0x hex) names one speaker\n"
     "                     a channel\n"
+    "   -o FILE, --output=FILE\n"
+    "                     video, audio, mkv: the stream goes to FILE (created\n"
+    "                     or emptied; - is standard output); on Windows\n"
+    "                     \\\\.\\pipe\\NAME serves a named pipe to one reader\n"
+    "   --tell-encoder    video with a PROGRAM x264, x265 or SvtAv1EncApp:\n"
+    "                     gives it the options of its *args line first; the\n"
+    "                     program's own arguments after them win\n"
     "   --help            this text\n"
     "   --version         the versions of clipspout and of the frame server\n"
     "   --                ends the options\n";
@@ -178,6 +191,22 @@ static int option_value(int argc, char** argv, int* i, const char* name, const c
     return ++*i;
 }
 
+// -o, a PROGRAM and --tell-encoder: one place for the stream, and the
+// encoder told only what its *args line says of a y4m stream.
+static void check_where_the_stream_goes(const command_line& line, char** argv)
+{
+    if (line.output_index && !writes_stream(line.mode))
+        diag_print(DIAG_ERROR, "-o writes a stream: it goes with video, audio or mkv.\n");
+    if (line.output_index && line.program_index)
+        diag_print(DIAG_ERROR, "-o and a program to start both say where the stream goes: give one.\n");
+    if (!line.tell_encoder)
+        return;
+    encoder_kind encoder;
+    if (line.mode != MODE_VIDEO || !line.program_index || !encoder_of_program(argv[line.program_index], &encoder))
+        diag_print(DIAG_ERROR, "--tell-encoder goes with video and a program named x264, x265 or SvtAv1EncApp "
+                               "(mkv carries the same to ffmpeg by itself).\n");
+}
+
 command_line parse_command_line(int argc, char** argv)
 {
     command_line line;
@@ -230,15 +259,38 @@ command_line parse_command_line(int argc, char** argv)
             line.arguments.push_back(parse_script_argument(argv, at, skip));
             continue;
         }
+        if (int at = option_value(argc, argv, &i, "--output", "-o", &skip)) {
+            if (argv[at][skip] == '\0')
+                diag_print(DIAG_ERROR, "option %s needs a file name.\n", skip ? "--output" : "-o");
+            line.output_index = at;
+            line.output_skip = skip;
+            continue;
+        }
+        if (strcmp(arg, "--tell-encoder") == 0) {
+            line.tell_encoder = true;
+            continue;
+        }
         diag_print(DIAG_ERROR, "unknown option \"%s\" (clipspout --help lists the options).\n", arg);
     }
     if (line.version)
         return line;
-    if (argc - i != 2)
+    if (argc - i < 2)
         print_usage();
     line.mode = parse_mode(argv[i]);
-    if (line.mode == MODE_USAGE)
+    // A report has no stream to hand on: a third word stays what it always
+    // was, a usage error. So does an option after the mode, which would
+    // otherwise be read as the script's name (./-name.avs names such a
+    // script).
+    if (line.mode == MODE_USAGE || (argc - i > 2 && (!writes_stream(line.mode) || argv[i + 1][0] == '-')))
         print_usage();
     line.script_index = i + 1;
+    if (argc - i > 2)
+        line.program_index = i + 2;
+    check_where_the_stream_goes(line, argv);
     return line;
+}
+
+bool writes_stream(run_mode mode)
+{
+    return mode == MODE_VIDEO || mode == MODE_AUDIO || mode == MODE_MKV;
 }

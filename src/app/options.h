@@ -1,6 +1,8 @@
-// The command line: clipspout [OPTIONS] MODE SCRIPT. Options come before
-// the mode; "--" ends them. A command line whose first argument does not
-// start with "-" is read exactly as it always was.
+// The command line: clipspout [OPTIONS] MODE SCRIPT [PROGRAM [ARG...]].
+// Options come before the mode; "--" ends them. What follows a stream
+// mode's script is a program to start and its arguments, as they would
+// follow "|". A command line of a mode and a script alone is read exactly as
+// it always was.
 #pragma once
 
 #include <string>
@@ -41,7 +43,15 @@ struct command_line {
     int start = FRAME_NOT_GIVEN, end = FRAME_NOT_GIVEN;  // -s, -e: first and last frame, inclusive
     std::vector<script_argument> arguments;
     bool version = false;  // --version: print versions, run nothing
+    int output_index = 0;      // -o FILE: argv index of the file name, 0 if not given,
+    size_t output_skip = 0;    // and where in that argument it starts
+    int program_index = 0;     // PROGRAM [ARG...] after the script: argv index of PROGRAM, 0 if none
+    bool tell_encoder = false; // --tell-encoder: PROGRAM gets the options of its *args line
 };
+
+// Whether the mode writes a stream (to standard output, -o FILE or a
+// PROGRAM).
+bool writes_stream(run_mode mode);
 
 // Reads the arguments. The usage text (status 2), an option error (status
 // 2) and --help (status 0) end the process here.

@@ -1,4 +1,5 @@
 #include "common/platform.h"
+#include "common/platform_internal.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -146,7 +147,7 @@ static bool exact_ansi(const wchar_t* text, std::string* ansi)
     return true;
 }
 
-static std::string to_utf8(const wchar_t* text)
+std::string to_utf8(const wchar_t* text)
 {
     int size = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
     std::string bytes(static_cast<size_t>(size > 0 ? size : 1), '\0');
@@ -158,7 +159,7 @@ static std::string to_utf8(const wchar_t* text)
 // Argument index of the wide command line, as the user typed it; empty if
 // the command line cannot be split (not seen: the C runtime splits it the
 // same way).
-static std::wstring wide_argument(int index)
+std::wstring wide_argument(int index)
 {
     std::wstring text;
     int count = 0;

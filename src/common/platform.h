@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 // Makes sure the standard streams are there before anything else is
 // opened: a closed standard input or error is replaced by the null device,
@@ -74,3 +75,71 @@ std::string read_argument_text(char** argv, int index, size_t skip);
 // character skip on, for binary writing; on Windows by its wide name, so
 // that any path works. Null on failure, with errno set.
 FILE* create_output_file(char** argv, int index, size_t skip);
+
+// The arguments from index first on, as text a program started with them
+// gets back: on Windows UTF-8 from the wide command line (so that no
+// character outside the ANSI code page is lost), elsewhere their bytes.
+std::vector<std::string> read_program_arguments(char** argv, int first, int argc);
+
+// A program the tool started, reading the tool's stream on its standard
+// input.
+struct started_program {
+    std::string name;    // as the user gave it, for messages
+    long long pid = 0;   // POSIX: its process id
+    void* process = nullptr;  // Windows: its process handle
+    bool ended = false;  // POSIX: already waited for, with this status
+    int status = 0;
+};
+
+// Starts args[0] with the rest as its arguments, its standard input on the
+// read end of a new pipe whose write end becomes the tool's standard output
+// (no other process inherits either end), its standard output and error
+// the tool's own. The program is looked up as a shell does: through PATH
+// (POSIX), or as cmd.exe does on Windows (the folder a path names, else
+// PATH with PATHEXT: "x264" finds x264.exe), never in the current folder
+// unless the name says so. It runs in a process group of its own, so that
+// an interrupt meant for the tool (Ctrl-C) does not cut its file short: it
+// finishes once the tool closes the pipe. False, with the system's reason,
+// where it cannot be started.
+bool start_program_on_stdout(const std::vector<std::string>& args, started_program* program, std::string* reason);
+
+// How a program ended.
+struct program_end {
+    bool by_signal = false;  // POSIX: ended by a signal
+    long long code = 0;      // its exit status, or the signal
+    bool ok() const { return !by_signal && code == 0; }
+};
+
+// Closes the tool's standard output, the pipe's write end, so that the
+// program sees the end of its input, and waits for it to end.
+program_end wait_for_program(started_program& program);
+
+// Once the whole stream is written: waits until the program has read all
+// of it from the pipe or has ended. The number of bytes it left unread, 0
+// where it read them all (or where the system cannot tell: Windows). A
+// short stream fits the pipe whole, so a program that stops reading early
+// shows here rather than as a failed write.
+unsigned long long bytes_left_unread(started_program& program);
+
+// "x265 ended with status 1", "x265 was ended by signal 9 (Killed)".
+std::string describe_program_end(const started_program& program, const program_end& end);
+
+// Makes the file standard output (it takes the file's descriptor, which is
+// closed); false where the system refuses.
+bool make_stdout(FILE* file);
+
+// Windows: creates the named pipe \\.\pipe\NAME (argument index from skip
+// on), waits for one reader to connect, and makes it standard output; false
+// with the reason. Elsewhere such a name is an ordinary file.
+bool is_named_pipe_name(const std::string& name);
+bool serve_named_pipe_on_stdout(char** argv, int index, size_t skip, std::string* reason);
+
+// Waits until a pipe's reader has taken every byte written to standard
+// output (Windows discards what a named pipe still holds when its server
+// ends); nothing elsewhere.
+void drain_stdout_to_reader();
+
+// Ctrl-C (on Windows, a console control event) asks the tool to stop after
+// the frame or block it is writing; a second one ends the process at once.
+void catch_interrupts();
+bool interrupt_requested();

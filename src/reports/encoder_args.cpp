@@ -5,6 +5,7 @@
 
 #include "reports/encoder_args.h"
 
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 
@@ -150,8 +151,11 @@ encoder_line encoder_args_for(encoder_kind encoder, const video_plan& plan)
         return line;
     auto option = [&](const std::string& name, const std::string& value = "", bool quoted = true) {
         line.args += (line.args.empty() ? "" : " ") + name;
-        if (!value.empty())
+        line.argv.push_back(name);
+        if (!value.empty()) {
             line.args += quoted ? " \"" + value + "\"" : " " + value;
+            line.argv.push_back(value);
+        }
     };
     auto note = [&](const std::string& text) { line.notes.push_back(w.name + std::string(" ") + text); };
 
@@ -268,15 +272,38 @@ encoder_line encoder_args_for(encoder_kind encoder, const video_plan& plan)
     return line;
 }
 
-AVS_Clip* suggest_encoder_args(AVS_Clip* clip, AVS_ScriptEnvironment* env, encoder_kind encoder, int depth)
+encoder_line settle_encoder_line(encoder_kind encoder, const video_plan& plan)
 {
-    const video_plan plan = plan_video(&clip, env, depth, CARRIER_Y4M);
     const encoder_line line = encoder_args_for(encoder, plan);
     if (!line.refusal.empty())
         diag_print(DIAG_ERROR, "%s.\n", line.refusal.c_str());
     warn_of_values_left_out(plan.frame0, true);
     for (const std::string& note : line.notes)
         diag_print(DIAG_WARN, "%s.\n", note.c_str());
-    fputs(line.args.c_str(), stdout);
-    return clip;
+    return line;
+}
+
+void suggest_encoder_args(encoder_kind encoder, const video_plan& plan)
+{
+    fputs(settle_encoder_line(encoder, plan).args.c_str(), stdout);
+}
+
+bool encoder_of_program(const std::string& program, encoder_kind* encoder)
+{
+    const size_t folder = program.find_last_of("/\\");
+    std::string name = program.substr(folder == std::string::npos ? 0 : folder + 1);
+    for (char& c : name)
+        c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+    if (name.size() > 4 && name.compare(name.size() - 4, 4, ".exe") == 0)
+        name.resize(name.size() - 4);
+    static const struct {
+        const char* name;
+        encoder_kind encoder;
+    } encoders[] = {{"x264", ENCODER_X264}, {"x265", ENCODER_X265}, {"svtav1encapp", ENCODER_SVTAV1}};
+    for (const auto& e : encoders)
+        if (name == e.name) {
+            *encoder = e.encoder;
+            return true;
+        }
+    return false;
 }

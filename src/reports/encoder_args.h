@@ -14,7 +14,8 @@ enum encoder_kind { ENCODER_X264, ENCODER_X265, ENCODER_SVTAV1 };
 
 struct encoder_line {
     std::string refusal;             // non-empty: why the encoder cannot take the stream
-    std::string args;                // the argument line
+    std::string args;                // the argument line, names quoted as a command line has them
+    std::vector<std::string> argv;   // the same, one argument each
     std::vector<std::string> notes;  // what the line leaves out that frame 0 says, one warning each
 };
 
@@ -26,8 +27,14 @@ encoder_line encoder_args_for(encoder_kind encoder, const video_plan& plan);
 // cd/m².
 std::string mastering_display_text(encoder_kind encoder, const mastering_display& display);
 
-// Prints the line for the clip after the conversions and depth of
-// "video" (no line end), with a warning for each note; a stream the encoder
-// cannot take ends the process with an error. Returns the clip that is
-// current afterwards, as write_video does.
-AVS_Clip* suggest_encoder_args(AVS_Clip* clip, AVS_ScriptEnvironment* env, encoder_kind encoder, int depth);
+// The line for the stream of the plan, with a warning for each note and
+// each value frame 0 sets that no encoder can hold; a stream the encoder
+// cannot take ends the process with an error.
+encoder_line settle_encoder_line(encoder_kind encoder, const video_plan& plan);
+
+// Prints the line for the stream "video" writes of the plan (no line end).
+void suggest_encoder_args(encoder_kind encoder, const video_plan& plan);
+
+// The encoder a program is, by its file name without a folder or ".exe",
+// in any case: x264, x265 or SvtAv1EncApp; false for any other.
+bool encoder_of_program(const std::string& program, encoder_kind* encoder);

@@ -12,7 +12,7 @@
 #include "common/progress.h"
 #include "frameserver/avs_library.h"
 #include "frameserver/clip_traits.h"
-#include "writers/binary_stdout.h"
+#include "writers/stream_sink.h"
 #include "writers/channel_mask.h"
 #include "writers/rf64_header.h"
 #include "writers/wave_header.h"
@@ -34,7 +34,7 @@ void write_audio(AVS_Clip* clip, const audio_options& options)
         diag_print(DIAG_ERROR, "clip has no audio.\n");
     const uint32_t mask = resolve_channel_mask(options.channel_mask, *vi);
 
-    begin_binary_stdout();
+    begin_stream_sink();
     diag_print(DIAG_INFO, "writing %" PRId64 " seconds of %d Hz, %d channel audio.\n", vi->num_audio_samples / rate,
                rate, vi->nchannels);
 
@@ -87,6 +87,8 @@ void write_audio(AVS_Clip* clip, const audio_options& options)
         position += count;
         written += count;
         progress_update(progress, static_cast<int64_t>(written / block), static_cast<int64_t>(total / block));
+        if (interrupt_requested())
+            break;
     }
     flush_stdout();
     progress_end(progress);
@@ -94,6 +96,8 @@ void write_audio(AVS_Clip* clip, const audio_options& options)
     diag_print(DIAG_SUMMARY, "finished, wrote %" PRIu64 " seconds [%" PRIu64 "%%].\n", written / block,
                percent_of(written, total));
     free(buffer);
+    if (interrupt_requested() && written != total)
+        diag_print(DIAG_ERROR, "interrupted after %" PRIu64 " of %" PRIu64 " samples.\n", written, total);
     if (!stream_ok || written != total)
         diag_print(DIAG_ERROR, "only wrote %" PRIu64 " of %" PRIu64 " samples.\n", written, total);
 }

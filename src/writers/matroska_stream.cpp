@@ -26,7 +26,7 @@
 #include "frameserver/avs_library.h"
 #include "frameserver/clip_traits.h"
 #include "frameserver/video_plan.h"
-#include "writers/binary_stdout.h"
+#include "writers/stream_sink.h"
 #include "writers/ebml.h"
 #include "writers/stream_time.h"
 
@@ -532,7 +532,7 @@ AVS_Clip* write_matroska(AVS_Clip* clip, AVS_ScriptEnvironment* env, int depth)
         if (!too_long.empty())
             diag_print(DIAG_ERROR, "cannot write the clip in Matroska: %s.\n", too_long.c_str());
     }
-    begin_binary_stdout();
+    begin_stream_sink();
     static const char* const field_words[] = {"progressive", "tff", "bff"};
     if (has_video)
         diag_print(DIAG_INFO, "writing %d frames of %u/%u fps, %dx%d %s %s video.\n", vi->num_frames,
@@ -606,9 +606,11 @@ AVS_Clip* write_matroska(AVS_Clip* clip, AVS_ScriptEnvironment* env, int depth)
         start = next;
         ++written;
         progress_update(progress, written, frames);
+        if (interrupt_requested())
+            break;
     }
     // Audio that runs on past the video, or a clip's only track.
-    while (stream_ok && written == frames && audio.position < audio.total) {
+    while (stream_ok && written == frames && audio.position < audio.total && !interrupt_requested()) {
         const int64_t end = audio.total - audio.position > audio.rate ? audio.position + audio.rate : audio.total;
         stream_ok = write_audio_until(audio, end, audio_track, heads, chunks);
         if (!has_video)
@@ -635,11 +637,16 @@ AVS_Clip* write_matroska(AVS_Clip* clip, AVS_ScriptEnvironment* env, int depth)
 
     if (has_video) {
         diag_print(DIAG_SUMMARY, "finished, wrote %d frames [%d%%].\n", written, percent_of(written, frames));
+        if (interrupt_requested() && (written != frames || audio.position != audio.total))
+            diag_print(DIAG_ERROR, "interrupted after %d of %d frames.\n", written, frames);
         if (written != frames)
             diag_print(DIAG_ERROR, "only wrote %d of %d frames.\n", written, frames);
     } else {
         diag_print(DIAG_SUMMARY, "finished, wrote %" PRId64 " seconds [%d%%].\n", audio.position / audio.rate,
                    percent_of(audio.position, audio.total));
+        if (interrupt_requested() && audio.position != audio.total)
+            diag_print(DIAG_ERROR, "interrupted after %" PRId64 " of %" PRId64 " samples.\n", audio.position,
+                       audio.total);
     }
     if (has_audio && audio.position != audio.total)
         diag_print(DIAG_ERROR, "only wrote %" PRId64 " of %" PRId64 " samples.\n", audio.position, audio.total);

@@ -20,7 +20,7 @@
 #include "frameserver/avs_library.h"
 #include "frameserver/clip_traits.h"
 #include "frameserver/frame_properties.h"
-#include "writers/binary_stdout.h"
+#include "writers/stream_sink.h"
 #include "writers/stream_time.h"
 #include "writers/timecodes.h"
 
@@ -62,9 +62,8 @@ void warn_of_what_y4m_drops(const video_plan& plan)
 
 }  // namespace
 
-AVS_Clip* write_video(AVS_Clip* clip, AVS_ScriptEnvironment* env, const video_options& options)
+void write_video(AVS_Clip* clip, AVS_ScriptEnvironment* env, const video_plan& plan, const video_options& options)
 {
-    const video_plan plan = plan_video(&clip, env, options.depth, CARRIER_Y4M);
     const AVS_VideoInfo* vi = plan.vi;
     const bool classic = plan.depth == DEPTH_DEFAULT;
     const frame_properties nothing_said;
@@ -85,7 +84,7 @@ AVS_Clip* write_video(AVS_Clip* clip, AVS_ScriptEnvironment* env, const video_op
             diag_print(DIAG_ERROR, "cannot write the timecodes \"%s\": %s.\n", options.timecodes_path.c_str(),
                        too_long.c_str());
     }
-    begin_binary_stdout();
+    begin_stream_sink();
     static const char* const field_words[] = {"progressive", "tff", "bff"};
     static const char* const field_letters[] = {"p", "t", "b"};
     diag_print(DIAG_INFO, "writing %d frames of %u/%u fps, %dx%d YUV%s %s video.\n", vi->num_frames,
@@ -133,6 +132,8 @@ AVS_Clip* write_video(AVS_Clip* clip, AVS_ScriptEnvironment* env, const video_op
             break;
         ++written;
         progress_update(progress, written, vi->num_frames);
+        if (interrupt_requested())
+            break;
     }
     flush_stdout();
     progress_end(progress);
@@ -145,7 +146,8 @@ AVS_Clip* write_video(AVS_Clip* clip, AVS_ScriptEnvironment* env, const video_op
     diag_print(DIAG_SUMMARY, "finished, wrote %d frames [%d%%].\n", written, percent);
     if (!timecodes_ok)
         diag_print(DIAG_ERROR, "cannot write the timecodes to \"%s\".\n", options.timecodes_path.c_str());
+    if (interrupt_requested() && written < vi->num_frames)
+        diag_print(DIAG_ERROR, "interrupted after %d of %d frames.\n", written, vi->num_frames);
     if (!stream_ok || written != vi->num_frames)
         diag_print(DIAG_ERROR, "only wrote %d of %d frames.\n", written, vi->num_frames);
-    return clip;
 }

@@ -19,6 +19,13 @@ static const char* windows_build()
     return dir && *dir ? dir : nullptr;
 }
 
+std::string helper_program(const std::string& name)
+{
+    if (windows_build())
+        return server_path(std::string(windows_build()) + "/tests/" + name + ".exe");
+    return std::string(TEST_BUILD_DIR) + "/tests/" + name;
+}
+
 bool testing_windows_build()
 {
     return windows_build() != nullptr;

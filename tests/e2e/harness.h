@@ -57,6 +57,10 @@ struct run_result {
     std::string frameserver_note;
 };
 
+// A program of the test build (tests/helpers) as the tool can start it by
+// its path: on Windows its .exe by its Windows path.
+std::string helper_program(const std::string& name);
+
 // Whether the tool under test is a Windows build (run through a launcher
 // such as Wine).
 bool testing_windows_build();

@@ -47,7 +47,8 @@ TEST(Options, EachCommandLine)
         {{"--", "--depth=10", script}, 2, "", USAGE_TEXT},
         {{"video", "--depth=10", script}, 2, "", USAGE_TEXT},
         {{"--depth=10", "video"}, 2, "", USAGE_TEXT},
-        {{"--depth=10", "video", script, "extra"}, 2, "", USAGE_TEXT},
+        // A word after the script is a program to start.
+        {{"--depth=10", "video", script, "no-such-program-here"}, 2, "", "*"},
         {{"--depth=10", "Video", script}, 2, "", USAGE_TEXT},
         {{"video", "--", script}, 2, "", USAGE_TEXT},
         // The usage errors of a command line without options are as they were.

@@ -1114,3 +1114,67 @@ INSTANTIATE_TEST_SUITE_P(Sources, EncoderLine, testing::ValuesIn(encode_sources)
                              std::string name = info.param.name;
                              return name.substr(0, name.find('.'));
                          });
+
+TEST_F(RealMedia, TellingTheEncoderCarriesTheSourcesHdr10InOneCommand)
+{
+    // The HDR10 film, encoded by each encoder the tool starts with no colour
+    // option typed: the encode says what the source says.
+    const std::string media = make_media("hdr10_told.mkv", test_picture(6, 128, 72) + hdr10_encode);
+    const std::map<std::string, std::string> source_says = source_description(media);
+    const std::string script = video_script(media);
+    const struct {
+        const char* encoder;
+        std::vector<std::string> program;  // OUT: the output file
+        const char* colorprim;             // the user's own option for BT.709 primaries
+    } encoders[] = {
+        {"x264", {"x264", "--quiet", "--preset", "ultrafast", "--demuxer", "y4m", "-o", "OUT", "-"}, "--colorprim"},
+        {"x265", {"x265", "--log-level", "error", "--preset", "ultrafast", "--y4m", "--input", "-", "-o", "OUT"},
+         "--colorprim"},
+        {"svtav1", {"SvtAv1EncApp", "--preset", "12", "-i", "stdin", "-b", "OUT"}, "--color-primaries"},
+    };
+    for (const auto& e : encoders) {
+        SCOPED_TRACE(e.encoder);
+        const std::string out = write_script(std::string("media/told.") + e.encoder, "");
+        for (const bool user_says_bt709 : {false, true}) {
+            std::vector<std::string> args = {"--tell-encoder", "--depth=keep", "video", script};
+            for (const std::string& word : e.program) {
+                args.push_back(word == "OUT" ? out : word);
+                if (user_says_bt709 && &word == &e.program[0]) {
+                    args.push_back(e.colorprim);
+                    args.push_back("bt709");
+                }
+            }
+            const run_result r = run_tool(args, on_real_server());
+            ASSERT_EQ(r.status, 0) << r.err;
+            EXPECT_NE(r.err.find(std::string("clipspout [info]: telling ") + e.program[0] + ": "), std::string::npos)
+                << r.err;
+            std::map<std::string, std::string> got = source_description(out);
+            for (const char* key : {"color_space", "color_transfer", "color_range", "chroma_location"})
+                EXPECT_EQ(got[key], source_says.at(key)) << key;
+            EXPECT_EQ(got["color_primaries"], user_says_bt709 ? "bt709" : source_says.at("color_primaries"));
+            EXPECT_EQ(got["pix_fmt"], "yuv420p10le");
+            const std::map<std::string, double> hdr = hdr_metadata_of(out, std::string(e.encoder) == "x264");
+            const std::map<std::string, double> expected = hdr_values(source_says);
+            EXPECT_EQ(hdr.size(), expected.size());
+            for (const auto& value : expected) {
+                const double precision = std::string(e.encoder) != "svtav1" ? 1e-9
+                                         : value.first == "min_luminance"  ? 1.0 / 16384
+                                                                           : 1.0 / 65536;
+                EXPECT_NEAR(hdr.count(value.first) ? hdr.at(value.first) : -1, value.second,
+                            precision + value.second * 1e-9)
+                    << value.first;
+            }
+        }
+    }
+    // mkv into ffmpeg, started by the tool: libx265, the colour from the
+    // stream itself.
+    const std::string hevc = write_script("media/told_ffmpeg.mkv", "");
+    const run_result r = run_tool({"--depth=keep", "mkv", script, "ffmpeg", "-v", "error", "-y", "-i", "-", "-c:v",
+                                   "libx265", "-x265-params", "log-level=error", hevc},
+                                  on_real_server());
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::map<std::string, std::string> got = source_description(hevc);
+    for (const char* key : {"color_space", "color_primaries", "color_transfer", "color_range"})
+        EXPECT_EQ(got[key], source_says.at(key)) << key;
+    EXPECT_EQ(frame_times(hevc).size(), 6u);
+}

@@ -19,6 +19,7 @@
 #include "harness.h"
 #include "hostile_cases.h"
 #include "interface_cases.h"
+#include "program_cases.h"
 
 namespace {
 
@@ -886,4 +887,12 @@ TEST_F(RealServer, HostileTimes)
 TEST_F(RealServer, HostileRuns)
 {
     check_hostile_runs(on_real_server());
+}
+
+TEST_F(RealServer, ProgramsTheToolStarts)
+{
+    check_program_arguments(on_real_server());
+    if (!testing_windows_build())
+        check_program_encoders(on_real_server());
+    check_program_failures(on_real_server());
 }
