@@ -1,7 +1,7 @@
 # Sourced by the scripts beside it: finds a real AviSynth+ and the FFMS2
 # source plugin for the tests, the demo and the benchmark.
 #
-#   find_real_frameserver FOLDER [VERSION]
+#   find_real_frameserver FOLDER [VERSION [--unoptimized]]
 #
 # VERSION is the AviSynth+ to find: 3.7.5 (the default: the release users
 # run), 3.7.3 or 3.6.1 (older releases still installed), or snapshot (the
@@ -81,6 +81,39 @@ build_shared_avisynth() {
   fi
 }
 
+# The other versions (find_real_frameserver ... VERSION --unoptimized) are
+# built here, not by the shared script, and without optimization: about a
+# minute each on 2 cores rather than three. They prove what each version
+# gives and refuses, not its speed. Prints the folder holding the library.
+build_unoptimized_avisynth() {
+  local version=$1 shared archive dest stamp log
+  # NDEBUG as in the releases: 3.7.3's own propSet trips an assertion on
+  # any array, which a release build never checks.
+  local flags="-O0 -DNDEBUG -include cstddef -include cstdint"
+  shared=$(shared_frameserver_folder)
+  if [ "$version" = snapshot ]; then
+    archive=$(ls "$shared"/avisynthplus-*.tar.xz | head -n 1)
+  else
+    archive=$(ls "$shared"/releases/avisynthplus-"$version"-*.tar.xz | head -n 1)
+  fi
+  dest="$(frameserver_cache "$version")-unoptimized"
+  stamp="$(sha256sum "$archive" | cut -d' ' -f1) $flags"
+  if [ -f "$dest/.built-from" ] && [ "$(cat "$dest/.built-from")" = "$stamp" ] &&
+    [ -e "$dest/build/avs_core/libavisynth.so" ]; then
+    echo "$dest/build/avs_core"
+    return 0
+  fi
+  rm -rf "$dest"
+  mkdir -p "$dest/src"
+  log="$dest/build.log"
+  tar -xJf "$archive" -C "$dest/src" &&
+    cmake -S "$dest/src/avisynthplus" -B "$dest/build" -G Ninja -DCMAKE_BUILD_TYPE= -DENABLE_PLUGINS=OFF \
+      -DHEADERS_ONLY=OFF "-DCMAKE_CXX_FLAGS=$flags" >"$log" 2>&1 &&
+    cmake --build "$dest/build" -j "$(nproc)" >>"$log" 2>&1 || { tail -n 30 "$log" >&2; return 1; }
+  echo "$stamp" >"$dest/.built-from"
+  echo "$dest/build/avs_core"
+}
+
 # Whether ../shared/frameserver has the source of VERSION.
 has_shared_source() {
   local version=${1:-$DEFAULT_AVISYNTH_VERSION} shared
@@ -94,7 +127,7 @@ has_shared_source() {
 }
 
 find_real_frameserver() {
-  local folder=$1 version=${2:-$DEFAULT_AVISYNTH_VERSION} library=""
+  local folder=$1 version=${2:-$DEFAULT_AVISYNTH_VERSION} unoptimized=${3:-} library=""
   REAL_FRAMESERVER="" REAL_FRAMESERVER_ORIGIN="" REAL_FRAMESERVER_WHY=""
 
   if [ "$version" = "$DEFAULT_AVISYNTH_VERSION" ] && [ -n "${CLIPSPOUT_AVISYNTH_LIBRARY:-}" ]; then
@@ -110,13 +143,18 @@ find_real_frameserver() {
     REAL_FRAMESERVER_ORIGIN="the system's libavisynth.so"
   elif has_shared_source "$version"; then
     local out
-    echo "real frame server: AviSynth+ $version from ../shared/frameserver, built once into $(frameserver_cache "$version")" >&2
-    if ! out=$(build_shared_avisynth "$version") || [ ! -f "$out/libavisynth.so" ]; then
+    echo "real frame server: AviSynth+ $version from ../shared/frameserver, built once into $(frameserver_cache "$version")${unoptimized:+-unoptimized}" >&2
+    if [ -n "$unoptimized" ]; then
+      out=$(build_unoptimized_avisynth "$version") || out=""
+    else
+      out=$(build_shared_avisynth "$version") || out=""
+    fi
+    if [ -z "$out" ] || [ ! -f "$out/libavisynth.so" ]; then
       REAL_FRAMESERVER_WHY="building AviSynth+ $version from ../shared/frameserver failed"
       return 2
     fi
     library=$out/libavisynth.so
-    REAL_FRAMESERVER_ORIGIN="AviSynth+ $version built from ../shared/frameserver"
+    REAL_FRAMESERVER_ORIGIN="AviSynth+ $version built${unoptimized:+ unoptimized} from ../shared/frameserver"
   else
     REAL_FRAMESERVER_WHY="no AviSynth+ $version here: there is no ../shared/frameserver with its source beside the clone"
     [ "$version" = "$DEFAULT_AVISYNTH_VERSION" ] &&
