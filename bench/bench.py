@@ -49,6 +49,17 @@ CASES = {
 STARTS_READER = {"video 1920x1080 YV12, reader started": "video 1920x1080 YV12"}
 CASES["video 1920x1080 YV12, reader started"] = CASES["video 1920x1080 YV12"]
 
+# meter against the bare loop that fetches the same frames (bench_fetch): frames that cost nothing (what meter
+# itself adds to each frame) and frames a filter works (what that is worth);
+# the stand-in has no Animate, so the second is the real server's alone.
+METER_CASES = {
+    "meter 1920x1080 YV12 blank, 3000 frames": ('BlankClip(length={n}, width=1920, height=1080, '
+                                                'pixel_type="YV12", fps=25)', 3000, None),
+    "meter 1280x720 YV12 Levels, 600 frames": ('BlankClip(length={n}, width=1280, height=720, pixel_type="YV12", '
+                                               'fps=25).Animate(0, {n}, "Levels", 0, 1.0, 255, 0, 255, 0, 1.0, '
+                                               '255, 200, 255)', 600, "AviSynth+"),
+}
+
 # The real BlankClip's audio is zeros; the stand-in is told to give zeros too
 # (StandinSilence), so that neither pays for a pattern a baseline never computes.
 SILENCE = {"stand-in": ".StandinSilence()", "AviSynth+": ""}
@@ -128,6 +139,34 @@ def main():
                   f"{base_best / tool_best:6.2f} {paired:6.2f} {min(tool_cpu):5.2f}s {min(base_cpu):5.2f}s "
                   f"{count / tool_best:7.1f} {unit + '/s':6} {peak / 1024:7.1f}MB")
             sys.stdout.flush()
+        meter_rows(args, servers, folder)
+
+
+def meter_rows(args, servers, folder):
+    """meter's own wall time against bench_fetch's, alternately."""
+    tool = os.path.join(args.build, "clipspout")
+    fetch = os.path.join(args.build, "bench", "bench_fetch")
+    for (name, (script, count, only_on)), (server, library) in (
+            (case, server) for case in METER_CASES.items() for server in servers if args.only in case[0]):
+        if only_on and server != only_on:
+            continue
+        env = dict(os.environ, LD_LIBRARY_PATH=library)
+        path = os.path.join(folder, "meter.avs")
+        count = max(1, int(count * args.scale))
+        with open(path, "w") as f:
+            f.write(script.format(n=count) + "\n")
+        meter_times, loop_times = [], []
+        for _ in range(args.rounds):
+            out = subprocess.run([tool, "--json", "meter", path], env=env, capture_output=True, text=True, check=True)
+            meter_times.append(float(out.stdout.split('"wall_seconds": ')[1].split(",")[0]))
+            out = subprocess.run([fetch, path], env=env, capture_output=True, text=True, check=True)
+            loop_times.append(float(out.stdout))
+        meter_best, loop_best = min(meter_times), min(loop_times)
+        paired = statistics.median(b / t for b, t in zip(loop_times, meter_times))
+        print(f"{name:38} {server:12} meter {meter_best:.4f} s, bare loop {loop_best:.4f} s, "
+              f"ratio {loop_best / meter_best:.3f}, paired {paired:.3f}, "
+              f"meter adds {(meter_best - loop_best) / count * 1e6:.2f} us a frame")
+        sys.stdout.flush()
 
 
 if __name__ == "__main__":

@@ -8,7 +8,7 @@ cd "$(dirname "$0")/.."
 . scripts/ensure-packages.sh
 ensure_packages g++ cmake ninja-build libgtest-dev time python3
 cmake -S . -B build-bench -G Ninja -DCLIPSPOUT_BENCH=ON >/dev/null
-cmake --build build-bench -j 2 --target clipspout avisynth_standin bench_baseline bench_discard >/dev/null
+cmake --build build-bench -j 2 --target clipspout avisynth_standin bench_baseline bench_discard bench_fetch >/dev/null
 # Against the stand-in, and against a real AviSynth+ where one is found.
 . scripts/real-frameserver.sh
 real=()

@@ -16,6 +16,7 @@
 #include "reports/bluray_args.h"
 #include "reports/encoder_args.h"
 #include "reports/info_report.h"
+#include "reports/meter_report.h"
 #include "writers/audio_stream.h"
 #include "writers/matroska_stream.h"
 #include "writers/stream_sink.h"
@@ -126,17 +127,49 @@ static void say_if_properties_are_missing(const command_line& line)
     diag_print(DIAG_INFO, "%s\n", note.c_str());
 }
 
-// --depth, and the timecodes file, created before the stream starts.
+// A file an option names, created before the stream starts; one that
+// cannot be created is an error.
+static FILE* create_named_file(char** argv, int index, size_t skip, const char* what, std::string* path)
+{
+    *path = argv[index] + skip;
+    FILE* file = create_output_file(argv, index, skip);
+    if (!file)
+        diag_print(DIAG_ERROR, "cannot create the %s file \"%s\": %s.\n", what, path->c_str(), strerror(errno));
+    return file;
+}
+
+// --frame-props FILE.
+static frame_props_file frame_props_for(const command_line& line, char** argv)
+{
+    frame_props_file props;
+    if (line.frame_props_index)
+        props.file = create_named_file(argv, line.frame_props_index, line.frame_props_skip, "frame properties",
+                                       &props.path);
+    return props;
+}
+
+// The meter's options: --json, --ascii, --log FILE, --frame-props FILE.
+static meter_options meter_options_for(const command_line& line, char** argv)
+{
+    meter_options options;
+    options.json = line.json;
+    options.ascii = line.ascii;
+    options.first_frame = line.start == FRAME_NOT_GIVEN ? 0 : line.start;
+    if (line.log_index)
+        options.log = create_named_file(argv, line.log_index, line.log_skip, "log", &options.log_path);
+    options.frame_props = frame_props_for(line, argv);
+    return options;
+}
+
+// The timecodes and frame properties files, created before the stream
+// starts.
 static video_options video_options_for(const command_line& line, char** argv)
 {
     video_options options;
-    if (line.timecodes_index) {
-        options.timecodes_path = argv[line.timecodes_index] + line.timecodes_skip;
-        options.timecodes = create_output_file(argv, line.timecodes_index, line.timecodes_skip);
-        if (!options.timecodes)
-            diag_print(DIAG_ERROR, "cannot create the timecodes file \"%s\": %s.\n", options.timecodes_path.c_str(),
-                       strerror(errno));
-    }
+    options.frame_props = frame_props_for(line, argv);
+    if (line.timecodes_index)
+        options.timecodes = create_named_file(argv, line.timecodes_index, line.timecodes_skip, "timecodes",
+                                              &options.timecodes_path);
     return options;
 }
 
@@ -261,7 +294,9 @@ int main(int argc, char** argv)
     const bool follows_frames = line.mode == MODE_MKV || line.mode == MODE_X264ARGS ||
                                 line.mode == MODE_X265ARGS || line.mode == MODE_SVTAV1ARGS ||
                                 (line.mode == MODE_VIDEO && line.depth != DEPTH_DEFAULT);
-    if (line.mode != MODE_AUDIO && !follows_frames) {
+    // meter times every fetch from the first: a frame read here would hide
+    // the first frame's cost (a source's first seek) from it.
+    if (line.mode != MODE_AUDIO && line.mode != MODE_METER && !follows_frames) {
         const AVS_VideoInfo& vi = *avs.avs_get_video_info(clip);
         warn_of_field_order_mismatch(read_first_frame_properties(clip, env, vi), vi, line.mode);
     }
@@ -276,15 +311,28 @@ int main(int argc, char** argv)
         if (line.tell_encoder)
             tell_encoder(plan, &sink);
         choose_stream_sink(sink);
-        write_video(clip, env, plan, video_options_for(line, argv));
+        video_options options = video_options_for(line, argv);
+        write_video(clip, env, plan, options);
         break;
     }
-    case MODE_INFO: print_info(clip); break;
-    case MODE_X264BD: suggest_bluray_args(clip); break;
-    case MODE_MKV:
-        choose_stream_sink(sink);
-        clip = write_matroska(clip, env, line.depth);
+    case MODE_INFO:
+        if (line.json)
+            print_info_json(clip, env, line.depth);
+        else
+            print_info(clip);
         break;
+    case MODE_X264BD: suggest_bluray_args(clip); break;
+    case MODE_MKV: {
+        choose_stream_sink(sink);
+        frame_props_file props = frame_props_for(line, argv);
+        clip = write_matroska(clip, env, line.depth, props);
+        break;
+    }
+    case MODE_METER: {
+        meter_options options = meter_options_for(line, argv);
+        run_meter(clip, env, options);
+        break;
+    }
     case MODE_X264ARGS:
     case MODE_X265ARGS:
     case MODE_SVTAV1ARGS:

@@ -28,7 +28,9 @@ static const char more_modes_section[] =
     "   x264args, x265args, svtav1args\n"
     "          - print the encoder's options for what the video stream\n"
     "            cannot say: depth, colour, range, chroma siting, aspect\n"
-    "            ratio, field order, hdr10 metadata.\n";
+    "            ratio, field order, hdr10 metadata.\n"
+    "   meter  - fetch every frame as the script gives it, write nothing, and\n"
+    "            report the script's speed, memory and cpu.\n";
 
 static const char options_section[] =
     "A program after the script of video, audio or mkv is started with its\n"
@@ -66,6 +68,13 @@ static const char options_section[] =
     "                     the usual layout for the channel count (6: 5.1,\n"
     "                     0x3F); a NUMBER (decimal or 0x hex) names one speaker\n"
     "                     a channel\n"
+    "   --json            info, meter: the report as one JSON object\n"
+    "   --frame-props FILE\n"
+    "                     video, mkv, meter: each frame's properties, one JSON\n"
+    "                     line a frame, to FILE\n"
+    "   --log FILE        meter: one CSV row a frame (frame, start in seconds,\n"
+    "                     milliseconds to deliver, resident memory in MB)\n"
+    "   --ascii           meter: the picture of speed in ASCII, not blocks\n"
     "   -o FILE, --output=FILE\n"
     "                     video, audio, mkv: the stream goes to FILE (created\n"
     "                     or emptied; - is standard output); on Windows\n"
@@ -90,7 +99,7 @@ static run_mode parse_mode(const char* keyword)
         run_mode mode;
     } modes[] = {{"audio", MODE_AUDIO}, {"video", MODE_VIDEO}, {"info", MODE_INFO}, {"x264bd", MODE_X264BD},
                  {"mkv", MODE_MKV}, {"x264args", MODE_X264ARGS}, {"x265args", MODE_X265ARGS},
-                 {"svtav1args", MODE_SVTAV1ARGS}};
+                 {"svtav1args", MODE_SVTAV1ARGS}, {"meter", MODE_METER}};
     for (const auto& m : modes)
         if (strcmp(keyword, m.keyword) == 0)
             return m.mode;
@@ -191,6 +200,22 @@ static int option_value(int argc, char** argv, int* i, const char* name, const c
     return ++*i;
 }
 
+// An option that names a file: the argv index of the name and where in
+// that argument it starts; an empty name is an error.
+static bool file_option(int argc, char** argv, int* i, const char* name, const char* short_name, int* index,
+                        size_t* skip)
+{
+    size_t at_skip = 0;
+    const int at = option_value(argc, argv, i, name, short_name, &at_skip);
+    if (!at)
+        return false;
+    if (argv[at][at_skip] == '\0')
+        diag_print(DIAG_ERROR, "option %s needs a file name.\n", name);
+    *index = at;
+    *skip = at_skip;
+    return true;
+}
+
 // -o, a PROGRAM and --tell-encoder: one place for the stream, and the
 // encoder told only what its *args line says of a y4m stream.
 static void check_where_the_stream_goes(const command_line& line, char** argv)
@@ -199,6 +224,12 @@ static void check_where_the_stream_goes(const command_line& line, char** argv)
         diag_print(DIAG_ERROR, "-o writes a stream: it goes with video, audio or mkv.\n");
     if (line.output_index && line.program_index)
         diag_print(DIAG_ERROR, "-o and a program to start both say where the stream goes: give one.\n");
+    if (line.json && line.mode != MODE_INFO && line.mode != MODE_METER)
+        diag_print(DIAG_ERROR, "--json goes with info or meter.\n");
+    if ((line.log_index || line.ascii) && line.mode != MODE_METER)
+        diag_print(DIAG_ERROR, "%s goes with meter.\n", line.log_index ? "--log" : "--ascii");
+    if (line.frame_props_index && line.mode != MODE_VIDEO && line.mode != MODE_MKV && line.mode != MODE_METER)
+        diag_print(DIAG_ERROR, "--frame-props goes with video, mkv or meter.\n");
     if (!line.tell_encoder)
         return;
     encoder_kind encoder;
@@ -232,13 +263,8 @@ command_line parse_command_line(int argc, char** argv)
             line.depth = parse_depth(argv[at] + skip);
             continue;
         }
-        if (int at = option_value(argc, argv, &i, "--timecodes", nullptr, &skip)) {
-            if (argv[at][skip] == '\0')
-                diag_print(DIAG_ERROR, "option --timecodes needs a file name.\n");
-            line.timecodes_index = at;
-            line.timecodes_skip = skip;
+        if (file_option(argc, argv, &i, "--timecodes", nullptr, &line.timecodes_index, &line.timecodes_skip))
             continue;
-        }
         if (int at = option_value(argc, argv, &i, "--rf64", nullptr, &skip)) {
             line.audio.rf64 = parse_rf64(argv[at] + skip);
             continue;
@@ -259,17 +285,19 @@ command_line parse_command_line(int argc, char** argv)
             line.arguments.push_back(parse_script_argument(argv, at, skip));
             continue;
         }
-        if (int at = option_value(argc, argv, &i, "--output", "-o", &skip)) {
-            if (argv[at][skip] == '\0')
-                diag_print(DIAG_ERROR, "option %s needs a file name.\n", skip ? "--output" : "-o");
-            line.output_index = at;
-            line.output_skip = skip;
+        if (file_option(argc, argv, &i, "--output", "-o", &line.output_index, &line.output_skip))
             continue;
-        }
         if (strcmp(arg, "--tell-encoder") == 0) {
             line.tell_encoder = true;
             continue;
         }
+        if (strcmp(arg, "--json") == 0 || strcmp(arg, "--ascii") == 0) {
+            (arg[2] == 'j' ? line.json : line.ascii) = true;
+            continue;
+        }
+        if (file_option(argc, argv, &i, "--log", nullptr, &line.log_index, &line.log_skip) ||
+            file_option(argc, argv, &i, "--frame-props", nullptr, &line.frame_props_index, &line.frame_props_skip))
+            continue;
         diag_print(DIAG_ERROR, "unknown option \"%s\" (clipspout --help lists the options).\n", arg);
     }
     if (line.version)

@@ -23,6 +23,7 @@ enum run_mode {
     MODE_X264ARGS = 6,
     MODE_X265ARGS = 7,
     MODE_SVTAV1ARGS = 8,
+    MODE_METER = 9,
 };
 
 // -a NAME=VALUE: a global string variable set before the script runs.
@@ -47,6 +48,12 @@ struct command_line {
     size_t output_skip = 0;    // and where in that argument it starts
     int program_index = 0;     // PROGRAM [ARG...] after the script: argv index of PROGRAM, 0 if none
     bool tell_encoder = false; // --tell-encoder: PROGRAM gets the options of its *args line
+    bool json = false;         // --json: info and meter report as one JSON object
+    bool ascii = false;        // --ascii: meter's picture of speed in ASCII
+    int log_index = 0;         // --log FILE: meter's row a frame; argv index, 0 if not given,
+    size_t log_skip = 0;       // and where in that argument it starts
+    int frame_props_index = 0; // --frame-props FILE: a JSON line a frame; likewise
+    size_t frame_props_skip = 0;
 };
 
 // Whether the mode writes a stream (to standard output, -o FILE or a

@@ -143,3 +143,18 @@ void drain_stdout_to_reader();
 // the frame or block it is writing; a second one ends the process at once.
 void catch_interrupts();
 bool interrupt_requested();
+
+// What the process has used so far: its peak and present resident memory,
+// and its processor time in user and system mode.
+struct process_usage {
+    double peak_megabytes = 0, resident_megabytes = 0;
+    double user_seconds = 0, system_seconds = 0;
+};
+process_usage read_process_usage();
+
+// The present resident memory alone, cheaply (for a row a frame).
+double resident_megabytes();
+
+// Whether text on standard output may use characters beyond ASCII: not
+// where it is a console (or terminal) that cannot show UTF-8.
+bool stdout_shows_utf8();

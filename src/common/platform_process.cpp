@@ -1,6 +1,7 @@
 // The platform's processes, pipes and interrupts: the program the tool
 // starts to read its stream, and Ctrl-C.
 
+#include <clocale>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -14,12 +15,15 @@
 #include <io.h>
 #include <windows.h>
 
+#include <psapi.h>
 #include <shellapi.h>
 #else
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
+#include <langinfo.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -335,6 +339,37 @@ void drain_stdout_to_reader()
         FlushFileBuffers(out);
 }
 
+process_usage read_process_usage()
+{
+    process_usage usage;
+    PROCESS_MEMORY_COUNTERS memory{};
+    if (GetProcessMemoryInfo(GetCurrentProcess(), &memory, sizeof memory)) {
+        usage.peak_megabytes = memory.PeakWorkingSetSize / 1048576.0;
+        usage.resident_megabytes = memory.WorkingSetSize / 1048576.0;
+    }
+    FILETIME created, ended, kernel, user;
+    if (GetProcessTimes(GetCurrentProcess(), &created, &ended, &kernel, &user)) {
+        auto seconds = [](const FILETIME& t) {
+            return (static_cast<unsigned long long>(t.dwHighDateTime) << 32 | t.dwLowDateTime) / 1e7;
+        };
+        usage.user_seconds = seconds(user);
+        usage.system_seconds = seconds(kernel);
+    }
+    return usage;
+}
+
+double resident_megabytes()
+{
+    PROCESS_MEMORY_COUNTERS memory{};
+    return GetProcessMemoryInfo(GetCurrentProcess(), &memory, sizeof memory) ? memory.WorkingSetSize / 1048576.0 : 0;
+}
+
+bool stdout_shows_utf8()
+{
+    DWORD mode = 0;
+    return !GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) || GetConsoleOutputCP() == CP_UTF8;
+}
+
 static BOOL WINAPI on_console_event(DWORD event)
 {
     if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT)
@@ -452,6 +487,47 @@ bool serve_named_pipe_on_stdout(char**, int, size_t, std::string* reason)
 
 void drain_stdout_to_reader()
 {
+}
+
+process_usage read_process_usage()
+{
+    process_usage usage;
+    struct rusage self {};
+    if (getrusage(RUSAGE_SELF, &self) == 0) {
+#ifdef __APPLE__
+        usage.peak_megabytes = self.ru_maxrss / 1048576.0;  // bytes there
+#else
+        usage.peak_megabytes = self.ru_maxrss / 1024.0;  // KiB
+#endif
+        usage.user_seconds = self.ru_utime.tv_sec + self.ru_utime.tv_usec / 1e6;
+        usage.system_seconds = self.ru_stime.tv_sec + self.ru_stime.tv_usec / 1e6;
+    }
+    usage.resident_megabytes = resident_megabytes();
+    return usage;
+}
+
+double resident_megabytes()
+{
+    // The second field of /proc/self/statm: resident pages.
+    FILE* statm = fopen("/proc/self/statm", "r");
+    long long pages = 0, resident = 0;
+    const bool read = statm && fscanf(statm, "%lld %lld", &pages, &resident) == 2;
+    if (statm)
+        fclose(statm);
+    return read ? resident * static_cast<double>(sysconf(_SC_PAGESIZE)) / 1048576.0 : 0;
+}
+
+bool stdout_shows_utf8()
+{
+    if (!isatty(1))
+        return true;
+    // The terminal's character set is the environment's locale's; the
+    // process runs in "C" otherwise, and goes back to it.
+    const std::string before = setlocale(LC_CTYPE, nullptr);
+    setlocale(LC_CTYPE, "");
+    const std::string codeset = nl_langinfo(CODESET);
+    setlocale(LC_CTYPE, before.c_str());
+    return codeset == "UTF-8" || codeset == "utf8";
 }
 
 static void on_interrupt(int)

@@ -166,6 +166,29 @@ typedef int64_t(AVSC_CC* avs_prop_get_int_func)(AVS_ScriptEnvironment*, const AV
 typedef double(AVSC_CC* avs_prop_get_float_func)(AVS_ScriptEnvironment*, const AVS_Map*, const char* key, int index,
                                                  int* error);
 
+// Every key of a map, in order, and what each holds: its type ('i' int,
+// 'f' float, 's' data, 'c' clip, 'v' frame, 'u' unset) and how many
+// elements; a data element's bytes and their number (not 0-terminated).
+typedef int(AVSC_CC* avs_prop_num_keys_func)(AVS_ScriptEnvironment*, const AVS_Map*);
+typedef const char*(AVSC_CC* avs_prop_get_key_func)(AVS_ScriptEnvironment*, const AVS_Map*, int index);
+typedef int(AVSC_CC* avs_prop_num_elements_func)(AVS_ScriptEnvironment*, const AVS_Map*, const char* key);
+typedef char(AVSC_CC* avs_prop_get_type_func)(AVS_ScriptEnvironment*, const AVS_Map*, const char* key);
+typedef const char*(AVSC_CC* avs_prop_get_data_func)(AVS_ScriptEnvironment*, const AVS_Map*, const char* key,
+                                                     int index, int* error);
+typedef int(AVSC_CC* avs_prop_get_data_size_func)(AVS_ScriptEnvironment*, const AVS_Map*, const char* key, int index,
+                                                  int* error);
+
+// What the environment says of itself (AviSynth+, interface version 8):
+// threads, the interface's bug-fix level.
+typedef size_t(AVSC_CC* avs_get_env_property_func)(AVS_ScriptEnvironment*, int property);
+constexpr int AVS_AEP_LOGICAL_CPUS = 2;
+constexpr int AVS_AEP_THREADPOOL_THREADS = 3;
+constexpr int AVS_AEP_FILTERCHAIN_THREADS = 4;
+constexpr int AVS_AEP_INTERFACE_BUGFIX = 9;
+
+// The frame cache's limit in MB (AviSynth 2.5): 0 asks without changing it.
+typedef int(AVSC_CC* avs_set_memory_max_func)(AVS_ScriptEnvironment*, int mem);
+
 // A plane by its id (AviSynth+). The tool reads the Y, U and V planes from
 // the frame's own fields, as every AviSynth can; only the alpha plane,
 // which only AviSynth+ has, is found through these.

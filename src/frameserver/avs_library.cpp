@@ -47,6 +47,10 @@ void settle_interface(AVS_ScriptEnvironment* env)
     while (avs.avs_check_version && avs_interface.version < 64 &&
            avs.avs_check_version(env, avs_interface.version + 1) == 0)
         ++avs_interface.version;
+    avs_interface.data_readable =
+        avs_interface.version > AVS_PROPERTIES_INTERFACE_VERSION ||
+        (avs_interface.version == AVS_PROPERTIES_INTERFACE_VERSION && avs.avs_get_env_property &&
+         avs.avs_get_env_property(env, AVS_AEP_INTERFACE_BUGFIX) >= 1);
     if (avs_interface.version < AVS_PROPERTIES_INTERFACE_VERSION) {
 #define AVS_LIBRARY_WITHDRAW(name) avs.name = nullptr;
         AVS_LIBRARY_PROPERTY_FUNCTIONS(AVS_LIBRARY_WITHDRAW)

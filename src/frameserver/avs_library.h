@@ -35,7 +35,13 @@
 #define AVS_LIBRARY_PROPERTY_FUNCTIONS(X) \
     X(avs_get_frame_props_ro)             \
     X(avs_prop_get_int)                   \
-    X(avs_prop_get_float)
+    X(avs_prop_get_float)                 \
+    X(avs_prop_num_keys)                  \
+    X(avs_prop_get_key)                   \
+    X(avs_prop_num_elements)              \
+    X(avs_prop_get_type)                  \
+    X(avs_prop_get_data)                  \
+    X(avs_prop_get_data_size)
 
 // Newer than AviSynth 2.6 (frame properties came with AviSynth+'s interface
 // version 8, channel masks with AviSynth+ 3.7.3, planes by id with its
@@ -44,6 +50,8 @@
 // for it by name.
 #define AVS_LIBRARY_OPTIONAL_FUNCTIONS(X) \
     X(avs_check_version)                  \
+    X(avs_get_env_property)               \
+    X(avs_set_memory_max)                 \
     AVS_LIBRARY_PROPERTY_FUNCTIONS(X)     \
     X(avs_is_channel_mask_known)          \
     X(avs_get_channel_mask)               \
@@ -74,6 +82,7 @@ bool try_load_frameserver(std::string* problem);
 struct frameserver_interface {
     int version = 0;                 // the highest interface version it serves; 0 where it cannot say
     bool exports_properties = false;  // the library has the frame-property functions, working or not
+    bool data_readable = false;       // avs_prop_get_data works (mended in interface 9.1)
 };
 extern frameserver_interface avs_interface;
 

@@ -494,7 +494,7 @@ int percent_of(int64_t part, int64_t whole)
 
 }  // namespace
 
-AVS_Clip* write_matroska(AVS_Clip* clip, AVS_ScriptEnvironment* env, int depth)
+AVS_Clip* write_matroska(AVS_Clip* clip, AVS_ScriptEnvironment* env, int depth, frame_props_file& frame_props)
 {
     const AVS_VideoInfo* vi = avs.avs_get_video_info(clip);
     const bool has_video = vi->width != 0, has_audio = vi->audio_samples_per_second != 0;
@@ -600,6 +600,8 @@ AVS_Clip* write_matroska(AVS_Clip* clip, AVS_ScriptEnvironment* env, int depth)
         stream_ok = write_frame_and_samples(rows, static_cast<size_t>(frame_bytes(plan)), time, audio,
                                             audio_end < audio.total ? audio_end : audio.total, audio_track, heads,
                                             chunks);
+        if (stream_ok)
+            write_frame_props(frame_props, n, env, frame);
         avs.avs_release_video_frame(frame);
         if (!stream_ok)
             break;
@@ -618,6 +620,7 @@ AVS_Clip* write_matroska(AVS_Clip* clip, AVS_ScriptEnvironment* env, int depth)
     }
     stream_ok = flush_stdout() && stream_ok;
     progress_end(progress);
+    end_frame_props(frame_props);
     if (own_durations)
         check_durations_against_rate(start, written, vi->fps_numerator, vi->fps_denominator);
     if (shared >= 0)

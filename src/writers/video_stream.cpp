@@ -62,7 +62,7 @@ void warn_of_what_y4m_drops(const video_plan& plan)
 
 }  // namespace
 
-void write_video(AVS_Clip* clip, AVS_ScriptEnvironment* env, const video_plan& plan, const video_options& options)
+void write_video(AVS_Clip* clip, AVS_ScriptEnvironment* env, const video_plan& plan, video_options& options)
 {
     const AVS_VideoInfo* vi = plan.vi;
     const bool classic = plan.depth == DEPTH_DEFAULT;
@@ -121,6 +121,8 @@ void write_video(AVS_Clip* clip, AVS_ScriptEnvironment* env, const video_plan& p
         }
         // A frame counts only once all of it has reached the output.
         stream_ok = static_cast<int64_t>(write_stdout_chunks(chunks.data(), chunks.size())) == frame_size;
+        if (stream_ok)
+            write_frame_props(options.frame_props, n, env, frame);
         if (stream_ok && timecodes.file) {
             // Its own duration where the source knows it, else the clip's rate.
             int64_t num = vi->fps_denominator, den = vi->fps_numerator;
@@ -141,6 +143,7 @@ void write_video(AVS_Clip* clip, AVS_ScriptEnvironment* env, const video_plan& p
         check_durations_against_rate(timecodes.start, written, vi->fps_numerator, vi->fps_denominator);
 
     const bool timecodes_ok = timecodes_end(timecodes);
+    end_frame_props(options.frame_props);
 
     int percent = vi->num_frames > 0 ? static_cast<int>(static_cast<int64_t>(written) * 100 / vi->num_frames) : 100;
     diag_print(DIAG_SUMMARY, "finished, wrote %d frames [%d%%].\n", written, percent);

@@ -24,6 +24,7 @@
 #include "encoder_args_cases.h"
 #include "harness.h"
 #include "matroska_cases.h"
+#include "report_cases.h"
 
 namespace {
 
@@ -1177,4 +1178,72 @@ TEST_F(RealMedia, TellingTheEncoderCarriesTheSourcesHdr10InOneCommand)
     for (const char* key : {"color_space", "color_primaries", "color_transfer", "color_range"})
         EXPECT_EQ(got[key], source_says.at(key)) << key;
     EXPECT_EQ(frame_times(hevc).size(), 6u);
+}
+
+TEST_F(RealMedia, JsonReportsOfRealFilms)
+{
+    // The HDR10 HEVC, a full-range BT.709 H.264, an interlaced H.264 and a
+    // variable-rate film, as batch tools would ask of them.
+    const struct {
+        const char* name;
+        std::string make;
+        const char* facts;  // a jq expression over info's JSON that must be true
+    } films[] = {
+        {"json_hdr10.mkv", test_picture(6, 128, 72) + hdr10_encode,
+         ".video.frame0_properties._Transfer.value == 16 and .video.frame0_properties._Primaries.value == 9 and "
+         ".video.frame0_properties.MasteringDisplayMaxLuminance.value == 1000 and "
+         ".video.frame0_properties.ContentLightLevelMax.value == 1000 and .streams.mkv.depth == 8 and "
+         ".video.pixel_type == \"a0050008\""},
+        {"json_full.mkv", test_picture(6) + "-pix_fmt yuvj420p -color_range pc -colorspace bt709 -c:v libx264 "
+                                             "-preset ultrafast",
+         ".video.frame0_properties._ColorRange.value == 0 and .video.frame0_properties._Matrix.value == 1"},
+        {"json_interlaced.mkv", test_picture(6, 72, 40) + "-flags +ilme+ildct -x264-params bff=1 -pix_fmt yuv420p "
+                                                           "-c:v libx264 -preset ultrafast",
+         ".video.frame0_properties._FieldBased.value == 1 and .streams.mkv.field_order == \"bff\" and "
+         ".streams.video.field_order == \"progressive\""},
+        {"json_vfr.mkv", test_picture(60) + "-vf \"settb=1/1000,setpts='floor(N/3)*100+if(eq(mod(N,3),1),33,"
+                                            "if(eq(mod(N,3),2),83,0))'\" -fps_mode passthrough -enc_time_base 1/1000 "
+                                            "-c:v ffv1",
+         ".video.frame0_properties._DurationNum.value == 33 and .video.frame0_properties._DurationDen.value == 1000"},
+    };
+    std::string vfr;
+    for (const auto& f : films) {
+        SCOPED_TRACE(f.name);
+        const std::string media = make_media(f.name, f.make);
+        vfr = media;
+        const run_result r = run_tool({"--json", "info", video_script(media)}, on_real_server());
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_NE(parse_json(r.out), "") << r.out;
+        EXPECT_EQ(json_field(r.out, f.facts), "true") << r.out;
+        // Every number and string as the script reads it with propGet*:
+        // the report, turned into asserts on frame 0 (floats within what
+        // their 17 digits say), must hold.
+        const std::string asserts = shell(
+            "jq -r '.video.frame0_properties | to_entries[] | .key as $k | .value as $p | ($p.value | if type == "
+            "\"array\" then to_entries[] else {key: null, value: .} end) | (if .key == null then \"\" else \", "
+            "index=\\(.key)\" end) as $i | if $p.type == \"int\" then \"Assert(propGetInt(c, \\\"\\($k)\\\"\\($i)) "
+            "== \\(.value), \\\"\\($k)\\\")\" elif $p.type == \"float\" and .value != null then \"Assert(Abs("
+            "propGetFloat(c, \\\"\\($k)\\\"\\($i)) - Value(\\\"\\(.value)\\\")) <= 0.000000001 * Abs(Value("
+            "\\\"\\(.value)\\\")), \\\"\\($k)\\\")\" elif $p.type == \"data\" and (.value | test(\"^[ -!#-~]*$\")) "
+            "then \"Assert(propGetString(c, \\\"\\($k)\\\"\\($i)) == \\\"\\(.value)\\\", \\\"\\($k)\\\")\" "
+            "else empty end' " + write_script("media/props.json", r.out));
+        EXPECT_GE(std::count(asserts.begin(), asserts.end(), '\n'), 8) << asserts;
+        const run_result read = run_tool(
+            {"info", video_script(media, "c = last\n" + asserts + "c\n")}, on_real_server());
+        EXPECT_EQ(read.status, 0) << read.err << asserts;
+    }
+
+    // meter fetches what video writes; --frame-props gives each frame's
+    // duration as --timecodes times it.
+    const std::string script = video_script(vfr);
+    const std::string props = write_script("media/vfr.props", ""), tc = write_script("media/vfr_props.tc", "");
+    const run_result meter = run_tool({"--json", "--frame-props", props, "meter", script}, on_real_server());
+    ASSERT_EQ(meter.status, 0) << meter.err;
+    const run_result video = run_tool({"--timecodes", tc, "video", script}, on_real_server());
+    EXPECT_EQ(json_field(meter.out, ".fetched"), std::to_string(number_after(video.err, "finished, wrote ")));
+    // Each frame's start: the sum of the durations before it, in ms.
+    const std::string starts =
+        shell("jq -r '.properties | \"\\(._DurationNum.value) \\(._DurationDen.value)\"' '" + props +
+              "' | awk 'BEGIN { t = 0 } { printf \"%.6f\\n\", t; t += $1 * 1000 / $2 }'");
+    EXPECT_EQ("# timestamp format v2\n" + starts, read_file(tc));
 }

@@ -20,6 +20,7 @@
 #include "hostile_cases.h"
 #include "interface_cases.h"
 #include "program_cases.h"
+#include "report_cases.h"
 
 namespace {
 
@@ -895,4 +896,21 @@ TEST_F(RealServer, ProgramsTheToolStarts)
     if (!testing_windows_build())
         check_program_encoders(on_real_server());
     check_program_failures(on_real_server());
+}
+
+TEST_F(RealServer, InfoAsJsonAndTheMeter)
+{
+    SKIP_WITHOUT_PROPERTIES();
+    check_info_json(on_real_server());
+    check_meter(on_real_server());
+    // A script that works: its memory and processor time are seen (also
+    // through Windows' own counters, under Wine).
+    const run_result r = run_tool({"--json", "meter", write_script("work.avs", "ColorBars(width=640, height=360, "
+                                                                               "pixel_type=\"YV12\").Trim(0, 99)"
+                                                                               ".Blur(1.0).Blur(1.0).Blur(1.0)\n")},
+                                  on_real_server());
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(json_field(r.out, ".peak_memory_mb > 1 and .user_seconds + .system_seconds > 0 and .busy_cores > 0"),
+              "true")
+        << r.out;
 }

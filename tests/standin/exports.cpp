@@ -2,6 +2,7 @@
 // clip handle, clip value and frame it hands out is tracked, and misuse
 // aborts with one line on standard error.
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -307,6 +308,12 @@ STANDIN_EXPORT AVS_VideoFrame* AVSC_CC avs_get_frame(AVS_Clip* clip, int n)
         clip->error = "StandinFault: frame " + std::to_string(n) + " cannot be delivered";
         return nullptr;
     }
+    if (n + data.frame_offset == data.fault.slow && !data.fault.slow_taken) {
+        data.fault.slow_taken = true;
+        const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(60);
+        while (std::chrono::steady_clock::now() < until) {
+        }
+    }
     clip->error.clear();
     for (const auto& p : data.props)
         state().frame_held_a_clip = state().frame_held_a_clip || !p.second.clips.empty();
@@ -454,6 +461,87 @@ STANDIN_EXPORT double AVSC_CC avs_prop_get_float(AVS_ScriptEnvironment* env, con
     return property_value(map, key, index, error, &property::floats);
 }
 
+// A map's keys, in the order AviSynth+ keeps them (sorted), and what each
+// holds.
+namespace {
+const std::map<std::string, property>& map_of(const AVS_Map* map)
+{
+    return *reinterpret_cast<const std::map<std::string, property>*>(map);
+}
+
+const property* find_property(const AVS_Map* map, const char* key)
+{
+    auto found = map_of(map).find(key);
+    return found == map_of(map).end() ? nullptr : &found->second;
+}
+}  // namespace
+
+STANDIN_EXPORT int AVSC_CC avs_prop_num_keys(AVS_ScriptEnvironment* env, const AVS_Map* map)
+{
+    check_env(env, "avs_prop_num_keys");
+    check_properties_work("avs_prop_num_keys");
+    return static_cast<int>(map_of(map).size());
+}
+
+STANDIN_EXPORT const char* AVSC_CC avs_prop_get_key(AVS_ScriptEnvironment* env, const AVS_Map* map, int index)
+{
+    check_env(env, "avs_prop_get_key");
+    check_properties_work("avs_prop_get_key");
+    auto it = map_of(map).begin();
+    for (int i = 0; i < index && it != map_of(map).end(); ++i)
+        ++it;
+    return index < 0 || it == map_of(map).end() ? nullptr : it->first.c_str();
+}
+
+STANDIN_EXPORT int AVSC_CC avs_prop_num_elements(AVS_ScriptEnvironment* env, const AVS_Map* map, const char* key)
+{
+    check_env(env, "avs_prop_num_elements");
+    check_properties_work("avs_prop_num_elements");
+    const property* p = find_property(map, key);
+    if (!p)
+        return -1;
+    return static_cast<int>(p->integers.size() + p->floats.size() + p->data.size() + p->clips.size());
+}
+
+STANDIN_EXPORT char AVSC_CC avs_prop_get_type(AVS_ScriptEnvironment* env, const AVS_Map* map, const char* key)
+{
+    check_env(env, "avs_prop_get_type");
+    check_properties_work("avs_prop_get_type");
+    const property* p = find_property(map, key);
+    return !p ? 'u' : !p->integers.empty() ? 'i' : !p->floats.empty() ? 'f' : !p->data.empty() ? 's' : 'c';
+}
+
+STANDIN_EXPORT const char* AVSC_CC avs_prop_get_data(AVS_ScriptEnvironment* env, const AVS_Map* map, const char* key,
+                                                     int index, int* error)
+{
+    check_env(env, "avs_prop_get_data");
+    check_properties_work("avs_prop_get_data");
+    const property* p = find_property(map, key);
+    const bool ok = p && index >= 0 && static_cast<size_t>(index) < p->data.size();
+    if (error)
+        *error = !p ? 1 : p->data.empty() ? 2 : ok ? 0 : 4;
+    return ok ? p->data[static_cast<size_t>(index)].data() : nullptr;
+}
+
+STANDIN_EXPORT int AVSC_CC avs_prop_get_data_size(AVS_ScriptEnvironment* env, const AVS_Map* map, const char* key,
+                                                  int index, int* error)
+{
+    const char* data = avs_prop_get_data(env, map, key, index, error);
+    return data ? static_cast<int>(find_property(map, key)->data[static_cast<size_t>(index)].size()) : -1;
+}
+
+// What AviSynth+ says of itself: a machine of 4 logical processors, no
+// thread pool (no Prefetch), interface 11.1.
+STANDIN_EXPORT size_t AVSC_CC avs_get_env_property(AVS_ScriptEnvironment* env, int property)
+{
+    check_env(env, "avs_get_env_property");
+    switch (property) {
+    case 2: return 4;  // logical processors
+    case 9: return 1;  // the interface's bug-fix level
+    default: return 0;
+    }
+}
+
 // Planes by id, as AviSynth+ has them: Y or G (1, 1 << 6), U or B (2,
 // 1 << 7), V or R (4, 1 << 5), alpha (1 << 4). Planar RGB's B and R have the
 // main pitch; U and V have the chroma pitch.
@@ -501,6 +589,16 @@ STANDIN_EXPORT int AVSC_CC avs_get_height_p(const AVS_VideoFrame* frame, int pla
     return held_of(frame, "avs_get_height_p").height[plane_index(plane)];
 }
 #endif
+
+// The frame cache's limit, as AviSynth has kept one since 2.5: 0 asks.
+STANDIN_EXPORT int AVSC_CC avs_set_memory_max(AVS_ScriptEnvironment* env, int mem)
+{
+    check_env(env, "avs_set_memory_max");
+    static int limit = 1024;
+    if (mem > 0)
+        limit = mem;
+    return limit;
+}
 
 STANDIN_EXPORT char* AVSC_CC avs_save_string(AVS_ScriptEnvironment* env, const char* text, int length)
 {

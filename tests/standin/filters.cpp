@@ -393,9 +393,28 @@ value standin_fault(const std::string& name, const clip_ref& clip, const bound_a
     data.fault.frame = static_cast<int>(args.integer(0, data.fault.frame));
     data.fault.sample = args.integer(1, data.fault.sample);
     data.fault.convert = args.string(2, data.fault.convert.c_str());
+    data.fault.slow = static_cast<int>(args.integer(3, data.fault.slow));
     if (data.fault.convert != "" && data.fault.convert != "error" && data.fault.convert != "keep")
         fail(name, "convert must be \"error\" or \"keep\"");
     return clip_value(std::move(data));
+}
+
+// StandinBytes("48ff00"): a string of any bytes, NUL among them, which no
+// script literal can hold.
+value standin_bytes(const std::string& name, const clip_ref&, const bound_args& args)
+{
+    const std::string hex = args.string(0, "");
+    value v;
+    v.type = AVS_TAG_STRING;
+    for (size_t i = 0; i + 1 < hex.size(); i += 2) {
+        char* end = nullptr;
+        const std::string two = hex.substr(i, 2);
+        const long byte = strtol(two.c_str(), &end, 16);
+        if (*end != '\0')
+            fail(name, "hexadecimal digits, two a byte");
+        v.string += static_cast<char>(byte);
+    }
+    return v;
 }
 
 value standin_silence(const std::string&, const clip_ref& clip, const bound_args&)
@@ -533,6 +552,7 @@ const std::vector<function_def>& functions()
         {"ConvertToYV16", true, {{"matrix", 's'}}, convert},
         {"ConvertToYV12", true, {{"matrix", 's'}}, convert},
         {"StandinSilence", true, {}, standin_silence},
+        {"StandinBytes", false, {{"hex", 's'}}, standin_bytes},
 #ifndef STANDIN_CLASSIC
         {"ConvertBits", true, {{"bits", 'i'}}, convert_bits},
         {"ConvertToYUV444", true, {{"matrix", 's'}}, convert_to_yuv444},
@@ -542,7 +562,7 @@ const std::vector<function_def>& functions()
         {"propDelete", true, {{"key", 's'}}, prop_delete},
         {"SetChannelMask", true, {{"known", 'b'}, {"mask", 'i'}}, set_channel_mask},
 #endif
-        {"StandinFault", true, {{"frame", 'i'}, {"sample", 'i'}, {"convert", 's'}}, standin_fault},
+        {"StandinFault", true, {{"frame", 'i'}, {"sample", 'i'}, {"convert", 's'}, {"slow", 'i'}}, standin_fault},
     };
     return table;
 }

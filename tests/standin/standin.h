@@ -16,6 +16,8 @@ namespace standin {
 // Faults a test can plant from a script with StandinFault().
 struct fault_plan {
     int frame = -1;           // avs_get_frame(frame) delivers no frame
+    int slow = -1;            // the first avs_get_frame(slow) takes 60 ms, as a source's first seek
+    bool slow_taken = false;
     int64_t sample = -1;      // avs_get_audio over this sample fails
     std::string convert;      // "error": conversions fail; "keep": they keep the pixel type
 };

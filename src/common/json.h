@@ -1,0 +1,22 @@
+// JSON text (RFC 8259), for reports a program reads.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+// Any bytes as a JSON string: quotes, backslashes and control characters
+// escaped, UTF-8 kept, and each byte that is not part of well-formed UTF-8
+// as \u00XX (the text stays valid JSON, though such a byte then reads as
+// the code point of the same number).
+void append_json_string(std::string& out, const char* bytes, size_t size);
+std::string json_string(const std::string& text);
+
+// A number as JSON has it: integers exactly, other numbers to 17
+// significant digits (enough to give the same double back), and NaN or an
+// infinity, which JSON has no word for, as null.
+std::string json_number(double value);
+std::string json_integer(long long value);
+
+// A number to a fixed count of decimals, trailing zeros dropped (12.5 for
+// 12.500000); null for NaN or an infinity.
+std::string json_decimal(double value, int decimals);

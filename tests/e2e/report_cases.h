@@ -1,0 +1,27 @@
+// meter, --json and --frame-props: cases that both frame servers must
+// pass, run against the one options names.
+#pragma once
+
+#include <string>
+
+#include "harness.h"
+
+// Parses text as JSON with Python's json module and with jq; the object
+// Python makes of it, printed back by Python with sorted keys, or "" where
+// either refuses it.
+std::string parse_json(const std::string& text);
+
+// A field of a JSON object (a path of keys, as jq writes it: ".video.frames"),
+// as jq prints it.
+std::string json_field(const std::string& text, const std::string& path);
+
+// info --json: valid whatever the properties hold (quotes, newlines, bytes
+// that are not UTF-8, NaN), each property with its type and the value the
+// script set, the same facts as info, and what video and mkv would write.
+void check_info_json(const run_options& options);
+
+// meter: every frame fetched, as video writes them, also in a range; its
+// report and its JSON agree; --log has a row a frame; --frame-props a line
+// a frame written, for video and mkv too; a frame the server cannot deliver
+// ends with status 2.
+void check_meter(const run_options& options);

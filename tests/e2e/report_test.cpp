@@ -1,0 +1,47 @@
+// meter, --json and --frame-props against the stand-in (see
+// report_cases.h).
+
+#include <gtest/gtest.h>
+
+#include "report_cases.h"
+
+TEST(Reports, InfoAsJsonWhateverThePropertiesHold)
+{
+    check_info_json(run_options());
+}
+
+TEST(Reports, MeterFetchesEveryFrameAndSaysHowFast)
+{
+    check_meter(run_options());
+}
+
+TEST(Reports, MeterSaysWhereTheServerCannotDeliver)
+{
+    const std::string script = write_script("reports/fault.avs", "BlankClip(length=30, width=64, height=48, "
+                                                                 "pixel_type=\"YV12\", fps=25)\nStandinFault(frame=7)\n");
+    const run_result r = run_tool({"meter", script});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.out, "");
+    EXPECT_NE(r.err.find("clipspout [warn]: frame 7: StandinFault: frame 7 cannot be delivered\n"), std::string::npos)
+        << r.err;
+    EXPECT_NE(r.err.find("clipspout [error]: only fetched 7 of 30 frames.\n"), std::string::npos) << r.err;
+}
+
+TEST(Reports, MeterTimesEachFrameWhereTheServerIsSlow)
+{
+    // A source's first seek is slow; the first frame is where users meet it,
+    // so nothing the tool does before the loop may take it out of the count.
+    for (const int slow : {0, 7, 29}) {
+        SCOPED_TRACE(slow);
+        const std::string script = write_script(
+            "reports/slow.avs", "BlankClip(length=30, width=64, height=48, pixel_type=\"YV12\", fps=25)\n"
+                                "StandinFault(slow=" + std::to_string(slow) + ")\n");
+        const run_result r = run_tool({"--json", "meter", script});
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(json_field(r.out, ".delivery_ms.slowest_at"), std::to_string(slow)) << r.out;
+        EXPECT_EQ(json_field(r.out, ".delivery_ms.slowest >= 60 and .delivery_ms.median < 30"), "true") << r.out;
+        EXPECT_EQ(json_field(r.out, ".wall_seconds >= 0.06"), "true") << r.out;
+        // The stand-in spends those 60 ms busy: CPU time, on every system.
+        EXPECT_EQ(json_field(r.out, ".user_seconds + .system_seconds >= 0.03 and .busy_cores > 0.4"), "true") << r.out;
+    }
+}
