@@ -142,6 +142,7 @@ static FILE* create_named_file(char** argv, int index, size_t skip, const char* 
 static frame_props_file frame_props_for(const command_line& line, char** argv)
 {
     frame_props_file props;
+    props.first_frame = line.start == FRAME_NOT_GIVEN ? 0 : line.start;
     if (line.frame_props_index)
         props.file = create_named_file(argv, line.frame_props_index, line.frame_props_skip, "frame properties",
                                        &props.path);

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <utility>
 
 #include "common/diag.h"
@@ -30,10 +31,16 @@ bool is_known_transfer(int64_t code)
 
 namespace {
 
+// The shortest text that reads back as the value, so a warning names what
+// the script set (2^40 as 1099511627776, 0.01 as 0.01).
 std::string number_text(double value)
 {
     char text[40];
-    snprintf(text, sizeof text, "%.10g", value);
+    for (int digits = 15; digits <= 17; ++digits) {
+        snprintf(text, sizeof text, "%.*g", digits, value);
+        if (strtod(text, nullptr) == value)
+            break;
+    }
     return text;
 }
 

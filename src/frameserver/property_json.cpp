@@ -86,7 +86,7 @@ void write_frame_props(frame_props_file& props, int n, AVS_ScriptEnvironment* en
 {
     if (!props.file)
         return;
-    const std::string line = "{\"frame\": " + std::to_string(n) + ", \"properties\": " +
+    const std::string line = "{\"frame\": " + std::to_string(static_cast<long long>(n) + props.first_frame) + ", \"properties\": " +
                              frame_properties_json(env, frame) + "}\n";
     props.ok = props.ok && fwrite(line.data(), line.size(), 1, props.file) == 1;
 }

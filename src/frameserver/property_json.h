@@ -17,10 +17,12 @@
 std::string frame_properties_json(AVS_ScriptEnvironment* env, const AVS_VideoFrame* frame);
 
 // --frame-props FILE: one JSON line for each frame written,
-// {"frame": n, "properties": {...}}.
+// {"frame": n, "properties": {...}}, n the frame's number in the script
+// (under -s, as meter's report and log count it).
 struct frame_props_file {
     FILE* file = nullptr;  // null: none asked for
     std::string path;      // for messages
+    int first_frame = 0;   // of the range (-s)
     bool ok = true;
 };
 

@@ -75,7 +75,7 @@ void fetch_audio(AVS_Clip* clip, const AVS_VideoInfo& vi, meter_options& options
     const size_t frame_bytes = static_cast<size_t>(sample_bytes(vi.sample_type)) * static_cast<size_t>(vi.nchannels);
     m.total = (samples + rate - 1) / rate;
     std::vector<unsigned char> buffer(frame_bytes * static_cast<size_t>(rate) + 1);
-    progress_meter progress = progress_begin("seconds", "%.1fx real time");
+    progress_meter progress = progress_begin("blocks", "%.1fx real time");
     const meter_clock::time_point start = meter_clock::now();
     for (int64_t block = 0; block * rate < samples; ++block) {
         const int64_t first = block * rate, count = std::min(rate, samples - first);
@@ -251,8 +251,12 @@ void run_meter(AVS_Clip* clip, AVS_ScriptEnvironment* env, meter_options& option
         diag_print(DIAG_INFO, "fetching %d frames of %u/%u fps, %dx%d video.\n", vi.num_frames, vi.fps_numerator,
                    vi.fps_denominator, vi.width, vi.height);
     else
-        diag_print(DIAG_INFO, "fetching %" PRId64 " seconds of %d Hz, %d channel audio, a second at a time.\n",
-                   vi.num_audio_samples / vi.audio_samples_per_second, vi.audio_samples_per_second, vi.nchannels);
+        // The report counts blocks of a second, the last one partial: the
+        // line says both, so that 2.5 s fetched as 3 blocks adds up.
+        diag_print(DIAG_INFO, "fetching %.3f seconds of %d Hz, %d channel audio in %" PRId64 " blocks of a second.\n",
+                   static_cast<double>(vi.num_audio_samples) / vi.audio_samples_per_second,
+                   vi.audio_samples_per_second, vi.nchannels,
+                   (vi.num_audio_samples + vi.audio_samples_per_second - 1) / vi.audio_samples_per_second);
     const meter_clock::time_point usage_start = meter_clock::now();
     m.before = read_process_usage();
     if (vi.width != 0)
@@ -263,7 +267,8 @@ void run_meter(AVS_Clip* clip, AVS_ScriptEnvironment* env, meter_options& option
     m.usage_seconds = seconds_since(usage_start);
 
     const int64_t fetched = static_cast<int64_t>(m.times.size());
-    diag_print(DIAG_SUMMARY, "finished, fetched %" PRId64 " %s [%d%%].\n", fetched, m.unit,
+    const char* counted = m.unit[0] == 'f' ? "frames" : "blocks";
+    diag_print(DIAG_SUMMARY, "finished, fetched %" PRId64 " %s [%d%%].\n", fetched, counted,
                m.total > 0 ? static_cast<int>(fetched * 100 / m.total) : 100);
     end_frame_props(options.frame_props);
     if (options.log) {
@@ -272,9 +277,9 @@ void run_meter(AVS_Clip* clip, AVS_ScriptEnvironment* env, meter_options& option
             diag_print(DIAG_ERROR, "cannot write the log to \"%s\".\n", options.log_path.c_str());
     }
     if (interrupt_requested() && fetched < m.total)
-        diag_print(DIAG_ERROR, "interrupted after %" PRId64 " of %" PRId64 " %s.\n", fetched, m.total, m.unit);
+        diag_print(DIAG_ERROR, "interrupted after %" PRId64 " of %" PRId64 " %s.\n", fetched, m.total, counted);
     if (fetched < m.total)
-        diag_print(DIAG_ERROR, "only fetched %" PRId64 " of %" PRId64 " %s.\n", fetched, m.total, m.unit);
+        diag_print(DIAG_ERROR, "only fetched %" PRId64 " of %" PRId64 " %s.\n", fetched, m.total, counted);
 
     const summary s = summarize(m);
     const server_counts counts = read_server_counts(env);

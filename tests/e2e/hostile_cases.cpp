@@ -161,7 +161,7 @@ void check_hostile_properties(const run_options& options)
               "display's luminance is left out.",
         [](hostile_case& c) { c.left.display_luminance = false; });
     add("a light level of 2^40", "propSet(\"ContentLightLevelMax\", 1099511627776)\n",
-        "frame 0's ContentLightLevelMax 1.099511628e+12 cd/m² does not fit the 16 bits a light level has (0 to "
+        "frame 0's ContentLightLevelMax 1099511627776 cd/m² does not fit the 16 bits a light level has (0 to "
         "65535): the light levels are left out.",
         [](hostile_case& c) { c.left.light_levels = false; });
     add("a minimum above the maximum", "propSet(\"MasteringDisplayMinLuminance\", 2000.0)\n",

@@ -165,10 +165,11 @@ void check_meter(const run_options& options)
             EXPECT_GE(ms, 0);
             EXPECT_GT(rss, 0) << "resident memory in MB";
         }
-        // A JSON line a frame, with its properties.
+        // A JSON line a frame, with its properties, numbered as the log's
+        // rows are, so that a batch tool can join the two files.
         std::string expected;
         for (int n = 0; n < range.frames; ++n)
-            expected += "[" + std::to_string(n) + ",1]\n";
+            expected += "[" + std::to_string(range.first + n) + ",1]\n";
         EXPECT_EQ(shell("jq -c '[.frame, .properties._Matrix.value]' " + quoted(props)), expected);
 
         // The same facts as JSON.
@@ -207,6 +208,10 @@ void check_meter(const run_options& options)
         options);
     EXPECT_EQ(audio.status, 0) << audio.err;
     EXPECT_EQ(json_field(audio.out, "[.unit, .fetched, .total]"), "[\"seconds\",3,3]");
+    // 2.5 s fetched as 3 blocks: the lines say so, not "2 seconds" then "3".
+    for (const char* said : {"fetching 2.500 seconds of 48000 Hz, 1 channel audio in 3 blocks of a second.",
+                             "finished, fetched 3 blocks [100%]."})
+        EXPECT_NE(audio.err.find(said), std::string::npos) << audio.err;
 
     // Options that go with other modes.
     for (const std::vector<std::string>& misuse : {std::vector<std::string>{"--json", "video", script},
