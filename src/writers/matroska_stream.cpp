@@ -504,9 +504,7 @@ AVS_Clip* write_matroska(AVS_Clip* clip, AVS_ScriptEnvironment* env, int depth, 
     if (has_video) {
         plan = plan_video(&clip, env, depth, CARRIER_MATROSKA);
         vi = plan.vi;
-        if (vi->fps_numerator == 0 || vi->fps_denominator == 0)
-            diag_print(DIAG_ERROR, "the clip's frame rate %u/%u gives its frames no duration.\n", vi->fps_numerator,
-                       vi->fps_denominator);
+        refuse_rate_without_duration(vi->fps_numerator, vi->fps_denominator);
     }
     if (has_video) {
         warn_of_values_left_out(plan.frame0, true);

@@ -180,3 +180,10 @@ std::string check_clip_length(int64_t frames, int64_t frame_num, int64_t frame_d
     return "the clip lasts " + duration_text(length) + ", past the " + duration_text(last_second) +
            " the stream's times can say: too long";
 }
+
+void refuse_rate_without_duration(unsigned fps_numerator, unsigned fps_denominator)
+{
+    if (fps_numerator == 0 || fps_denominator == 0)
+        diag_print(DIAG_ERROR, "the clip's frame rate %u/%u gives its frames no duration.\n", fps_numerator,
+                   fps_denominator);
+}

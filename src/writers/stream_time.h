@@ -31,6 +31,11 @@ bool time_in_units_rounded_up(const exact_time& time, int64_t units, int64_t* re
 void check_durations_against_rate(const exact_time& total, int frames, unsigned fps_numerator,
                                   unsigned fps_denominator);
 
+// A rate of 0 (AssumeFPS(0, 1) is accepted) gives frames no duration, and
+// neither container can state it (y4m readers take F0:1 for 25 fps or
+// refuse it): an error before the stream starts.
+void refuse_rate_without_duration(unsigned fps_numerator, unsigned fps_denominator);
+
 // Whether frames of these durations (seconds, num/den each, in order) keep
 // to the clip's rate as a source stores it: a container keeps each frame's
 // time in its own timebase, rounded, so a film at 24000/1001 in Matroska

@@ -73,6 +73,8 @@ void write_video(AVS_Clip* clip, AVS_ScriptEnvironment* env, const video_plan& p
         warn_of_values_left_out(plan.frame0, false);
     warn_of_what_y4m_drops(plan);
 
+    refuse_rate_without_duration(vi->fps_numerator, vi->fps_denominator);
+
     // Starts that the timecodes cannot say are an error before the stream
     // starts, as far as frame 0's duration and the clip's length tell.
     if (options.timecodes) {

@@ -415,6 +415,21 @@ void check_hostile_runs(const run_options& options)
         EXPECT_EQ(read_through_pipe(r.out, "ffmpeg -v error -i - -f null - 2>&1; echo $?"), "0\n");
     }
 
+    // A rate of 0, which AssumeFPS takes: no stream can state it (x264
+    // reads F0:1 as 25 fps, x265 refuses it), so no stream starts.
+    const std::string still = write_script(
+        "hostile/still.avs", "BlankClip(length=3, width=32, height=16, pixel_type=\"YV12\").AssumeFPS(0, 1)\n");
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"video", still},
+                                                 {"--timecodes", write_script("hostile/still.tc", ""), "video", still},
+                                                 {"mkv", still}}) {
+        const run_result r = run_tool(args, options);
+        EXPECT_EQ(r.status, 2) << args[0];
+        EXPECT_EQ(r.out, "") << args[0];
+        EXPECT_NE(r.err.find("clipspout [error]: the clip's frame rate 0/1 gives its frames no duration.\n"),
+                  std::string::npos)
+            << r.err;
+    }
+
     // A clip held in a frame property: every mode ends as it should, with
     // no signal after a complete output.
     const std::string held = write_script(
