@@ -1,6 +1,10 @@
 // Properties of a clip that several modes derive the same way.
 #pragma once
 
+#include <cinttypes>
+#include <cstdio>
+#include <string>
+
 #include "frameserver/avs_c.h"
 
 // Bytes of one sample of one channel; 0 for an unknown sample type.
@@ -14,6 +18,26 @@ inline int sample_bytes(int sample_type)
     case AVS_SAMPLE_FLOAT: return 4;
     default: return 0;
     }
+}
+
+// Why no stream can carry the clip's audio, or "" where one can. AviSynth+
+// takes BlankClip(audio_rate=-48000) (a negative sample count follows) and
+// channels=0 or -2, and fetching such audio overruns any buffer sized from
+// them; a container's channel field has its own width (WAV: 16 bits).
+inline std::string audio_shape_fault(const AVS_VideoInfo& vi, int64_t max_channels)
+{
+    char text[160] = "";
+    if (vi.audio_samples_per_second < 0)
+        snprintf(text, sizeof text, "the clip's audio rate is %d Hz.", vi.audio_samples_per_second);
+    else if (vi.num_audio_samples < 0)
+        snprintf(text, sizeof text, "the clip's audio has %" PRId64 " samples.", vi.num_audio_samples);
+    else if (vi.nchannels < 1 || sample_bytes(vi.sample_type) == 0)
+        snprintf(text, sizeof text, "cannot write audio of sample type %d in %d channels.", vi.sample_type,
+                 vi.nchannels);
+    else if (vi.nchannels > max_channels)
+        snprintf(text, sizeof text, "cannot write audio in %d channels: the stream holds at most %" PRId64 ".",
+                 vi.nchannels, max_channels);
+    return text;
 }
 
 enum field_order { FIELD_PROGRESSIVE, FIELD_TFF, FIELD_BFF };

@@ -74,18 +74,27 @@ void fetch_audio(AVS_Clip* clip, const AVS_VideoInfo& vi, meter_options& options
     const int64_t samples = vi.num_audio_samples > 0 ? vi.num_audio_samples : 0;
     const size_t frame_bytes = static_cast<size_t>(sample_bytes(vi.sample_type)) * static_cast<size_t>(vi.nchannels);
     m.total = (samples + rate - 1) / rate;
-    std::vector<unsigned char> buffer(frame_bytes * static_cast<size_t>(rate) + 1);
+    // A second is fetched in pieces of at most 8 MiB, so that a clip of
+    // thousands of channels needs no buffer of gigabytes.
+    const int64_t most = static_cast<int64_t>((size_t{8} << 20) / frame_bytes);
+    const int64_t piece = std::max<int64_t>(1, std::min<int64_t>({rate, samples, most}));
+    std::vector<unsigned char> buffer(frame_bytes * static_cast<size_t>(piece) + 1);
     progress_meter progress = progress_begin("blocks", "%.1fx real time");
     const meter_clock::time_point start = meter_clock::now();
     for (int64_t block = 0; block * rate < samples; ++block) {
-        const int64_t first = block * rate, count = std::min(rate, samples - first);
+        const int64_t end = std::min(block * rate + rate, samples);
         const meter_clock::time_point asked = meter_clock::now();
-        if (avs.avs_get_audio(clip, buffer.data(), first, count) != 0) {
-            const char* error = avs.avs_clip_get_error(clip);
-            diag_print(DIAG_WARN, "audio at sample %" PRId64 ": %s\n", first,
-                       one_line(error ? error : "no samples delivered").c_str());
-            break;
+        bool delivered = true;
+        for (int64_t first = block * rate; first < end && delivered; first += piece) {
+            delivered = avs.avs_get_audio(clip, buffer.data(), first, std::min(piece, end - first)) == 0;
+            if (!delivered) {
+                const char* error = avs.avs_clip_get_error(clip);
+                diag_print(DIAG_WARN, "audio at sample %" PRId64 ": %s\n", first,
+                           one_line(error ? error : "no samples delivered").c_str());
+            }
         }
+        if (!delivered)
+            break;
         record(m, options, block, start, asked, meter_clock::now());
         progress_update(progress, block + 1, m.total);
         if (interrupt_requested())
@@ -244,6 +253,11 @@ void run_meter(AVS_Clip* clip, AVS_ScriptEnvironment* env, meter_options& option
     const AVS_VideoInfo& vi = *avs.avs_get_video_info(clip);
     if (vi.width == 0 && vi.audio_samples_per_second == 0)
         diag_print(DIAG_ERROR, "clip has neither video nor audio.\n");
+    if (vi.width == 0) {
+        const std::string fault = audio_shape_fault(vi, INT32_MAX);
+        if (!fault.empty())
+            diag_print(DIAG_ERROR, "%s\n", fault.c_str());
+    }
     if (options.log)
         fputs("frame,start_s,ms,rss_mb\n", options.log);
     measurement m;

@@ -32,6 +32,9 @@ void write_audio(AVS_Clip* clip, const audio_options& options)
     const int rate = vi->audio_samples_per_second;
     if (rate == 0)
         diag_print(DIAG_ERROR, "clip has no audio.\n");
+    const std::string fault = audio_shape_fault(*vi, UINT16_MAX);
+    if (!fault.empty())
+        diag_print(DIAG_ERROR, "%s\n", fault.c_str());
     const uint32_t mask = resolve_channel_mask(options.channel_mask, *vi);
 
     begin_stream_sink();

@@ -438,16 +438,20 @@ track_timing time_the_track(const video_plan& plan, AVS_Clip* clip, AVS_ScriptEn
 
 audio_source open_audio(AVS_Clip* clip, const AVS_VideoInfo& vi, bool beside_video)
 {
+    const std::string fault = audio_shape_fault(vi, INT32_MAX);
+    if (!fault.empty())
+        diag_print(DIAG_ERROR, "%s\n", fault.c_str());
     audio_source audio;
     audio.clip = clip;
     audio.rate = vi.audio_samples_per_second;
     audio.sample_frame = static_cast<size_t>(sample_bytes(vi.sample_type)) * static_cast<size_t>(vi.nchannels);
-    audio.total = vi.num_audio_samples > 0 ? vi.num_audio_samples : 0;
+    audio.total = vi.num_audio_samples;
     // Beside video a block holds a frame's span, a second at most; on its
-    // own a tenth of a second.
+    // own a tenth of a second. Either way at most 8 MiB: readers refuse a
+    // block past 256 MiB (ffmpeg), which a second at 2^31-1 Hz would be.
     audio.longest_run = beside_video ? audio.rate : (audio.rate / 10 > 0 ? audio.rate / 10 : 1);
-    if (audio.sample_frame == 0 || vi.nchannels <= 0)
-        diag_print(DIAG_ERROR, "cannot write audio of sample type %d in %d channels.\n", vi.sample_type, vi.nchannels);
+    const int64_t most = static_cast<int64_t>((size_t{8} << 20) / audio.sample_frame);
+    audio.longest_run = std::max<int64_t>(1, std::min(audio.longest_run, most));
     return audio;
 }
 

@@ -430,6 +430,52 @@ void check_hostile_runs(const run_options& options)
             << r.err;
     }
 
+    // Audio no stream can carry, which AviSynth+'s BlankClip takes: each
+    // audio mode refuses it before writing (fetching it would overrun any
+    // buffer sized from it), and WAV's 16-bit channel field is not wrapped.
+    const struct {
+        const char* script;
+        const char* says;
+        std::vector<std::string> modes;
+    } audio_shapes[] = {
+        {"BlankClip(length=240, audio_rate=-48000).KillVideo()\n", "the clip's audio rate is -48000 Hz.",
+         {"audio", "mkv", "meter"}},
+        {"BlankClip(length=3, audio_rate=48000, channels=0).KillVideo()\n",
+         "cannot write audio of sample type 2 in 0 channels.", {"audio", "mkv", "meter"}},
+        {"BlankClip(length=3, width=32, height=16, pixel_type=\"YV12\", audio_rate=48000, channels=-2)\n",
+         "cannot write audio of sample type 2 in -2 channels.", {"audio", "mkv"}},
+        {"BlankClip(length=1, fps=1000, audio_rate=48000, channels=70000).KillVideo()\n",
+         "cannot write audio in 70000 channels: the stream holds at most 65535.", {"audio"}},
+    };
+    for (const auto& shape : audio_shapes) {
+        const std::string script = write_script("hostile/shape.avs", shape.script);
+        for (const std::string& mode : shape.modes) {
+            SCOPED_TRACE(mode + " " + shape.script);
+            const run_result r = run_tool({mode, script}, options);
+            EXPECT_EQ(r.signal, 0);
+            EXPECT_EQ(r.status, 2);
+            EXPECT_EQ(r.out, "");
+            EXPECT_NE(r.err.find(std::string("clipspout [error]: ") + shape.says + "\n"), std::string::npos) << r.err;
+        }
+    }
+    // 70000 channels fit Matroska's field and meter's reading; a second of
+    // them is 6.7 GB, fetched in pieces.
+    const run_result wide = run_tool({"meter", write_script("hostile/shape.avs", audio_shapes[3].script)}, options);
+    EXPECT_EQ(wide.status, 0) << wide.err;
+    // 2^31-1 Hz beside video: the blocks stay small enough for readers
+    // (ffmpeg refuses one past 256 MiB, which a second of it would be), and
+    // every sample arrives.
+    const run_result fast = run_tool(
+        {"mkv", write_script("hostile/rate.avs", "BlankClip(length=1, fps=100, width=32, height=16, "
+                                                 "pixel_type=\"YV12\", audio_rate=2147483647)\n")},
+        options);
+    EXPECT_EQ(fast.status, 0) << fast.err;
+    const std::string largest = read_through_pipe(
+        fast.out, "ffprobe -v error -select_streams a -show_entries packet=size -of csv=p=0 - | sort -n | tail -1");
+    ASSERT_NE(largest, "");
+    EXPECT_LE(std::stoll(largest), 8ll << 20);
+    EXPECT_EQ(read_through_pipe(fast.out, "ffmpeg -v error -i - -map 0:a -f s16le - | wc -c"), "42949672\n");
+
     // A clip held in a frame property: every mode ends as it should, with
     // no signal after a complete output.
     const std::string held = write_script(

@@ -150,10 +150,12 @@ value blank_clip(const std::string& name, const clip_ref&, const bound_args& arg
         set_fps(name, vi, static_cast<int64_t>(fps + 0.5), denominator);
     }
 
+    // Any 32-bit rate and channel count, as AviSynth+ takes them: a
+    // negative rate counts as audio, with a negative sample count.
     int64_t rate = args.integer(6, 44100), channels = args.integer(7, 1);
-    if (rate < 0 || rate > INT32_MAX || (rate > 0 && (channels < 1 || channels > 65535)))
+    if (rate < INT32_MIN || rate > INT32_MAX || channels < INT32_MIN || channels > INT32_MAX)
         fail(name, "audio_rate or channels out of range");
-    if (rate > 0) {
+    if (rate != 0) {
         std::string sample_name = args.string(8, "16bit");
         vi.sample_type = sample_type_by_name(sample_name);
         if (!vi.sample_type)
@@ -162,7 +164,7 @@ value blank_clip(const std::string& name, const clip_ref&, const bound_args& arg
         vi.nchannels = static_cast<int>(channels);
         if (vi.fps_numerator) {
             int64_t frames_rate = length * rate;  // below 2^62
-            if (frames_rate > INT64_MAX / vi.fps_denominator)
+            if (frames_rate > INT64_MAX / vi.fps_denominator || frames_rate < INT64_MIN / vi.fps_denominator)
                 fail(name, "audio length out of range");
             vi.num_audio_samples = frames_rate * vi.fps_denominator / vi.fps_numerator;
         }
