@@ -275,6 +275,7 @@ int main(int argc, char** argv)
         return 0;
     }
     const script_path path = read_script_path(argv, line.script_index);
+    refuse_outputs_that_overwrite(line, argv);
 
     load_frameserver();
     AVS_ScriptEnvironment* env = avs.avs_create_script_environment(AVS_INTERFACE_VERSION);

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "common/diag.h"
 #include "common/platform.h"
@@ -321,4 +322,38 @@ command_line parse_command_line(int argc, char** argv)
 bool writes_stream(run_mode mode)
 {
     return mode == MODE_VIDEO || mode == MODE_AUDIO || mode == MODE_MKV;
+}
+
+// A file the tool writes must be neither the script (a slip such as
+// --timecodes film.avs would empty it before the frame server reads it)
+// nor another file of the same run, whose lines would interleave with it.
+void refuse_outputs_that_overwrite(const command_line& line, char** argv)
+{
+    struct named_file {
+        const char* option;
+        int index;
+        size_t skip;
+    };
+    std::vector<named_file> outputs;
+    if (line.output_index) {
+        const std::string name = argv[line.output_index] + line.output_skip;
+        if (name != "-" && !is_named_pipe_name(name))
+            outputs.push_back({"-o", line.output_index, line.output_skip});
+    }
+    if (line.timecodes_index)
+        outputs.push_back({"--timecodes", line.timecodes_index, line.timecodes_skip});
+    if (line.frame_props_index)
+        outputs.push_back({"--frame-props", line.frame_props_index, line.frame_props_skip});
+    if (line.log_index)
+        outputs.push_back({"--log", line.log_index, line.log_skip});
+    for (size_t i = 0; i < outputs.size(); ++i) {
+        const named_file& output = outputs[i];
+        if (same_file(argv, output.index, output.skip, line.script_index, 0))
+            diag_print(DIAG_ERROR, "%s names the script \"%s\" itself: writing would destroy it.\n", output.option,
+                       argv[output.index] + output.skip);
+        for (size_t j = 0; j < i; ++j)
+            if (same_file(argv, output.index, output.skip, outputs[j].index, outputs[j].skip))
+                diag_print(DIAG_ERROR, "%s and %s name the same file \"%s\": give each its own.\n",
+                           outputs[j].option, output.option, argv[output.index] + output.skip);
+    }
 }

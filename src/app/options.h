@@ -63,3 +63,7 @@ bool writes_stream(run_mode mode);
 // Reads the arguments. The usage text (status 2), an option error (status
 // 2) and --help (status 0) end the process here.
 command_line parse_command_line(int argc, char** argv);
+
+// Ends with an error, before anything is opened, where a file the tool
+// would write is the script itself or another output of the same run.
+void refuse_outputs_that_overwrite(const command_line& line, char** argv);

@@ -190,6 +190,37 @@ FILE* create_output_file(char** argv, int index, size_t skip)
     return _wfopen(wide.c_str() + skip, L"wb");
 }
 
+// The volume and index that name a regular file whatever its path; false
+// for anything else (a console, NUL, a pipe).
+static bool file_identity(const std::wstring& path, BY_HANDLE_FILE_INFORMATION* info)
+{
+    HANDLE file = CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    const bool ok = GetFileType(file) == FILE_TYPE_DISK && GetFileInformationByHandle(file, info) != 0 &&
+                    !(info->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+    CloseHandle(file);
+    return ok;
+}
+
+bool same_file(char** argv, int a, size_t a_skip, int b, size_t b_skip)
+{
+    (void)argv;
+    const std::wstring wide_a = wide_argument(a), wide_b = wide_argument(b);
+    if (wide_a.size() < a_skip || wide_b.size() < b_skip)
+        return false;
+    const std::wstring path_a = wide_a.substr(a_skip), path_b = wide_b.substr(b_skip);
+    const bool a_exists = GetFileAttributesW(path_a.c_str()) != INVALID_FILE_ATTRIBUTES;
+    const bool b_exists = GetFileAttributesW(path_b.c_str()) != INVALID_FILE_ATTRIBUTES;
+    if (!a_exists && !b_exists)
+        return _wcsicmp(path_a.c_str(), path_b.c_str()) == 0;  // Windows' names ignore case
+    BY_HANDLE_FILE_INFORMATION info_a, info_b;
+    return file_identity(path_a, &info_a) && file_identity(path_b, &info_b) &&
+           info_a.dwVolumeSerialNumber == info_b.dwVolumeSerialNumber &&
+           info_a.nFileIndexHigh == info_b.nFileIndexHigh && info_a.nFileIndexLow == info_b.nFileIndexLow;
+}
+
 script_path read_script_path(char** argv, int index)
 {
     script_path path;
@@ -317,6 +348,16 @@ std::string read_argument_text(char** argv, int index, size_t skip)
 FILE* create_output_file(char** argv, int index, size_t skip)
 {
     return fopen(argv[index] + skip, "wb");
+}
+
+bool same_file(char** argv, int a, size_t a_skip, int b, size_t b_skip)
+{
+    struct stat st_a, st_b;
+    const bool a_exists = stat(argv[a] + a_skip, &st_a) == 0, b_exists = stat(argv[b] + b_skip, &st_b) == 0;
+    if (!a_exists && !b_exists)
+        return strcmp(argv[a] + a_skip, argv[b] + b_skip) == 0;
+    return a_exists && b_exists && S_ISREG(st_a.st_mode) && S_ISREG(st_b.st_mode) && st_a.st_dev == st_b.st_dev &&
+           st_a.st_ino == st_b.st_ino;
 }
 
 script_path read_script_path(char** argv, int index)

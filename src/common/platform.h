@@ -76,6 +76,12 @@ std::string read_argument_text(char** argv, int index, size_t skip);
 // that any path works. Null on failure, with errno set.
 FILE* create_output_file(char** argv, int index, size_t skip);
 
+// Whether arguments a and b (each from its character skip on) name the
+// same file: the same regular file, through whatever path or link, or the
+// same name where neither exists yet. A device or pipe is no file here
+// (two outputs to the null device are no clash).
+bool same_file(char** argv, int a, size_t a_skip, int b, size_t b_skip);
+
 // The arguments from index first on, as text a program started with them
 // gets back: on Windows UTF-8 from the wide command line (so that no
 // character outside the ANSI code page is lost), elsewhere their bytes.

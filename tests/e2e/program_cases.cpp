@@ -287,6 +287,47 @@ void check_output_and_telling(const run_options& options)
     }
 }
 
+void check_outputs_that_would_overwrite(const run_options& options)
+{
+    const std::string script = write_script("overwrite/film.avs", film);
+    const std::string folder = std::filesystem::path(script).parent_path().string();
+    const std::string other_path = folder + "/../overwrite/film.avs";  // the script by another road
+    const std::string taken = write_script("overwrite/taken.txt", "a file that is there");
+    const std::string fresh = folder + "/fresh.txt";
+    std::remove(fresh.c_str());
+    const struct {
+        std::vector<std::string> args;
+        std::string says;
+    } slips[] = {
+        {{"-o", script, "video", script}, "-o names the script \"" + script + "\" itself"},
+        {{"--output=" + other_path, "mkv", script}, "-o names the script \"" + other_path + "\" itself"},
+        {{"--timecodes", other_path, "video", script}, "--timecodes names the script"},
+        {{"--log", script, "meter", script}, "--log names the script"},
+        {{"--frame-props", script, "mkv", script}, "--frame-props names the script"},
+        {{"--timecodes", fresh, "--frame-props", fresh, "video", script},
+         "--timecodes and --frame-props name the same file \"" + fresh + "\": give each its own.\n"},
+        {{"--log", taken, "--frame-props", taken, "meter", script}, "--frame-props and --log name the same file"},
+        {{"-o", taken, "--timecodes", folder + "/./taken.txt", "video", script},
+         "-o and --timecodes name the same file"},
+    };
+    for (const auto& slip : slips) {
+        SCOPED_TRACE(testing::PrintToString(slip.args));
+        const run_result r = run_tool(slip.args, options);
+        EXPECT_EQ(r.status, 2);
+        EXPECT_EQ(r.out, "");
+        EXPECT_NE(r.err.find("clipspout [error]: " + slip.says), std::string::npos) << r.err;
+        EXPECT_EQ(read_file(script), film) << "the script was written over";
+        EXPECT_EQ(read_file(taken), "a file that is there");
+        EXPECT_FALSE(std::filesystem::exists(fresh));
+    }
+    // The null device takes any number of outputs.
+    const std::string null_device = testing_windows_build() ? "NUL" : "/dev/null";
+    const run_result discarded =
+        run_tool({"-o", null_device, "--timecodes", null_device, "--frame-props", null_device, "video", script},
+                 options);
+    EXPECT_EQ(discarded.status, 0) << discarded.err;
+}
+
 void check_interrupts(const run_options& options)
 {
     if (testing_windows_build())

@@ -23,6 +23,9 @@ void check_program_failures(const run_options& options);
 // encoder gets its line's options before the user's own).
 void check_output_and_telling(const run_options& options);
 
+// No file the tool writes is the script or another file of the same run.
+void check_outputs_that_would_overwrite(const run_options& options);
+
 // Ctrl-C (SIGINT to the tool's process group) in the middle of a stream,
 // with and without a program: the tool stops after a whole frame, closes
 // the pipe, the encoder finishes its file with exactly the frames written,

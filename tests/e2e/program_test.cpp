@@ -27,6 +27,11 @@ TEST(Program, OutputFileUsageErrorsAndTellingTheEncoder)
     check_output_and_telling(run_options());
 }
 
+TEST(Program, NoOutputIsWrittenOverTheScriptOrAnotherOutput)
+{
+    check_outputs_that_would_overwrite(run_options());
+}
+
 TEST(Program, CtrlCStopsAfterAWholeFrameAndTheEncoderFinishes)
 {
     if (testing_windows_build())
