@@ -351,6 +351,10 @@ void refuse_outputs_that_overwrite(const command_line& line, char** argv)
         if (same_file(argv, output.index, output.skip, line.script_index, 0))
             diag_print(DIAG_ERROR, "%s names the script \"%s\" itself: writing would destroy it.\n", output.option,
                        argv[output.index] + output.skip);
+        // (-o takes standard output's place: the same file there is no clash.)
+        if (strcmp(output.option, "-o") != 0 && is_standard_output_file(argv, output.index, output.skip))
+            diag_print(DIAG_ERROR, "%s names \"%s\", where standard output goes: give each its own.\n",
+                       output.option, argv[output.index] + output.skip);
         for (size_t j = 0; j < i; ++j)
             if (same_file(argv, output.index, output.skip, outputs[j].index, outputs[j].skip))
                 diag_print(DIAG_ERROR, "%s and %s name the same file \"%s\": give each its own.\n",

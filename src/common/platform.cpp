@@ -221,6 +221,18 @@ bool same_file(char** argv, int a, size_t a_skip, int b, size_t b_skip)
            info_a.nFileIndexHigh == info_b.nFileIndexHigh && info_a.nFileIndexLow == info_b.nFileIndexLow;
 }
 
+bool is_standard_output_file(char** argv, int index, size_t skip)
+{
+    (void)argv;
+    const std::wstring wide = wide_argument(index);
+    HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
+    BY_HANDLE_FILE_INFORMATION named, standard;
+    return wide.size() >= skip && output && output != INVALID_HANDLE_VALUE && GetFileType(output) == FILE_TYPE_DISK &&
+           GetFileInformationByHandle(output, &standard) != 0 && file_identity(wide.substr(skip), &named) &&
+           named.dwVolumeSerialNumber == standard.dwVolumeSerialNumber &&
+           named.nFileIndexHigh == standard.nFileIndexHigh && named.nFileIndexLow == standard.nFileIndexLow;
+}
+
 script_path read_script_path(char** argv, int index)
 {
     script_path path;
@@ -358,6 +370,13 @@ bool same_file(char** argv, int a, size_t a_skip, int b, size_t b_skip)
         return strcmp(argv[a] + a_skip, argv[b] + b_skip) == 0;
     return a_exists && b_exists && S_ISREG(st_a.st_mode) && S_ISREG(st_b.st_mode) && st_a.st_dev == st_b.st_dev &&
            st_a.st_ino == st_b.st_ino;
+}
+
+bool is_standard_output_file(char** argv, int index, size_t skip)
+{
+    struct stat named, standard;
+    return fstat(STDOUT_FILENO, &standard) == 0 && S_ISREG(standard.st_mode) && stat(argv[index] + skip, &named) == 0 &&
+           named.st_dev == standard.st_dev && named.st_ino == standard.st_ino;
 }
 
 script_path read_script_path(char** argv, int index)

@@ -82,6 +82,10 @@ FILE* create_output_file(char** argv, int index, size_t skip);
 // (two outputs to the null device are no clash).
 bool same_file(char** argv, int a, size_t a_skip, int b, size_t b_skip);
 
+// Whether argument index (from its character skip on) names the regular
+// file that standard output was sent to (> FILE).
+bool is_standard_output_file(char** argv, int index, size_t skip);
+
 // The arguments from index first on, as text a program started with them
 // gets back: on Windows UTF-8 from the wide command line (so that no
 // character outside the ANSI code page is lost), elsewhere their bytes.
