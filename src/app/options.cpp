@@ -326,7 +326,8 @@ bool writes_stream(run_mode mode)
 
 // A file the tool writes must be neither the script (a slip such as
 // --timecodes film.avs would empty it before the frame server reads it)
-// nor another file of the same run, whose lines would interleave with it.
+// nor another file of the same run or the file standard output goes to,
+// whose bytes would interleave with it.
 void refuse_outputs_that_overwrite(const command_line& line, char** argv)
 {
     struct named_file {

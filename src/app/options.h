@@ -65,5 +65,6 @@ bool writes_stream(run_mode mode);
 command_line parse_command_line(int argc, char** argv);
 
 // Ends with an error, before anything is opened, where a file the tool
-// would write is the script itself or another output of the same run.
+// would write is the script itself, another output of the same run, or
+// (but for -o) the file standard output goes to.
 void refuse_outputs_that_overwrite(const command_line& line, char** argv);

@@ -204,6 +204,12 @@ static bool file_identity(const std::wstring& path, BY_HANDLE_FILE_INFORMATION* 
     return ok;
 }
 
+static bool same_identity(const BY_HANDLE_FILE_INFORMATION& a, const BY_HANDLE_FILE_INFORMATION& b)
+{
+    return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
+           a.nFileIndexLow == b.nFileIndexLow;
+}
+
 bool same_file(char** argv, int a, size_t a_skip, int b, size_t b_skip)
 {
     (void)argv;
@@ -216,9 +222,7 @@ bool same_file(char** argv, int a, size_t a_skip, int b, size_t b_skip)
     if (!a_exists && !b_exists)
         return _wcsicmp(path_a.c_str(), path_b.c_str()) == 0;  // Windows' names ignore case
     BY_HANDLE_FILE_INFORMATION info_a, info_b;
-    return file_identity(path_a, &info_a) && file_identity(path_b, &info_b) &&
-           info_a.dwVolumeSerialNumber == info_b.dwVolumeSerialNumber &&
-           info_a.nFileIndexHigh == info_b.nFileIndexHigh && info_a.nFileIndexLow == info_b.nFileIndexLow;
+    return file_identity(path_a, &info_a) && file_identity(path_b, &info_b) && same_identity(info_a, info_b);
 }
 
 bool is_standard_output_file(char** argv, int index, size_t skip)
@@ -229,8 +233,7 @@ bool is_standard_output_file(char** argv, int index, size_t skip)
     BY_HANDLE_FILE_INFORMATION named, standard;
     return wide.size() >= skip && output && output != INVALID_HANDLE_VALUE && GetFileType(output) == FILE_TYPE_DISK &&
            GetFileInformationByHandle(output, &standard) != 0 && file_identity(wide.substr(skip), &named) &&
-           named.dwVolumeSerialNumber == standard.dwVolumeSerialNumber &&
-           named.nFileIndexHigh == standard.nFileIndexHigh && named.nFileIndexLow == standard.nFileIndexLow;
+           same_identity(named, standard);
 }
 
 script_path read_script_path(char** argv, int index)

@@ -86,7 +86,8 @@ void write_frame_props(frame_props_file& props, int n, AVS_ScriptEnvironment* en
 {
     if (!props.file)
         return;
-    const std::string line = "{\"frame\": " + std::to_string(static_cast<long long>(n) + props.first_frame) + ", \"properties\": " +
+    const long long number = static_cast<long long>(n) + props.first_frame;
+    const std::string line = "{\"frame\": " + std::to_string(number) + ", \"properties\": " +
                              frame_properties_json(env, frame) + "}\n";
     props.ok = props.ok && fwrite(line.data(), line.size(), 1, props.file) == 1;
 }
