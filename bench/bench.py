@@ -87,6 +87,23 @@ def run_pipeline(writer, env, reader, stats_file):
     return seconds, status, int(rss), float(user) + float(system)
 
 
+def cases_on_servers(cases, servers, only):
+    """Each case whose name holds only, on each frame server: (name, case,
+    server, environment that loads it)."""
+    for name, case in cases.items():
+        if only not in name:
+            continue
+        for server, library in servers:
+            yield name, case, server, dict(os.environ, LD_LIBRARY_PATH=library)
+
+
+def write_bench_script(folder, file_name, text):
+    path = os.path.join(folder, file_name)
+    with open(path, "w") as f:
+        f.write(text + "\n")
+    return path
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--build", default="build-bench")
@@ -109,13 +126,10 @@ def main():
     print(f"{'case':38} {'frame server':12} {'tool MB/s':>10} {'base MB/s':>10} {'ratio':>6} {'paired':>6} "
           f"{'CPU tool':>8} {'CPU base':>8} {'units/s':>14} {'peak RSS':>9}")
     with tempfile.TemporaryDirectory() as folder:
-        for (name, (mode, script, header, chunk, count, unit)), (server, library) in (
-                (case, server) for case in CASES.items() for server in servers if args.only in case[0]):
-            env = dict(os.environ, LD_LIBRARY_PATH=library)
+        for name, (mode, script, header, chunk, count, unit), server, env in cases_on_servers(CASES, servers,
+                                                                                              args.only):
             count = max(1, int(count * args.scale))
-            path = os.path.join(folder, "bench.avs")
-            with open(path, "w") as f:
-                f.write(script.format(n=count, silence=SILENCE[server]) + "\n")
+            path = write_bench_script(folder, "bench.avs", script.format(n=count, silence=SILENCE[server]))
             total = header + chunk * count
             tool_times, base_times, tool_cpu, base_cpu, peak = [], [], [], [], 0
             stats = os.path.join(folder, "stats")
@@ -146,15 +160,11 @@ def meter_rows(args, servers, folder):
     """meter's own wall time against bench_fetch's, alternately."""
     tool = os.path.join(args.build, "clipspout")
     fetch = os.path.join(args.build, "bench", "bench_fetch")
-    for (name, (script, count, only_on)), (server, library) in (
-            (case, server) for case in METER_CASES.items() for server in servers if args.only in case[0]):
+    for name, (script, count, only_on), server, env in cases_on_servers(METER_CASES, servers, args.only):
         if only_on and server != only_on:
             continue
-        env = dict(os.environ, LD_LIBRARY_PATH=library)
-        path = os.path.join(folder, "meter.avs")
         count = max(1, int(count * args.scale))
-        with open(path, "w") as f:
-            f.write(script.format(n=count) + "\n")
+        path = write_bench_script(folder, "meter.avs", script.format(n=count))
         meter_times, loop_times = [], []
         for _ in range(args.rounds):
             out = subprocess.run([tool, "--json", "meter", path], env=env, capture_output=True, text=True, check=True)

@@ -1,7 +1,6 @@
 // clipspout [OPTIONS] MODE SCRIPT: has the frame server evaluate SCRIPT into
 // a clip and hands the clip to one mode.
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -127,6 +126,12 @@ static void say_if_properties_are_missing(const command_line& line)
     diag_print(DIAG_INFO, "%s\n", note.c_str());
 }
 
+// The range's first frame (-s), from which reports number the frames.
+static int first_frame_of(const command_line& line)
+{
+    return line.start == FRAME_NOT_GIVEN ? 0 : line.start;
+}
+
 // A file an option names, created before the stream starts; one that
 // cannot be created is an error.
 static FILE* create_named_file(char** argv, int index, size_t skip, const char* what, std::string* path)
@@ -142,7 +147,7 @@ static FILE* create_named_file(char** argv, int index, size_t skip, const char* 
 static frame_props_file frame_props_for(const command_line& line, char** argv)
 {
     frame_props_file props;
-    props.first_frame = line.start == FRAME_NOT_GIVEN ? 0 : line.start;
+    props.first_frame = first_frame_of(line);
     if (line.frame_props_index)
         props.file = create_named_file(argv, line.frame_props_index, line.frame_props_skip, "frame properties",
                                        &props.path);
@@ -155,7 +160,7 @@ static meter_options meter_options_for(const command_line& line, char** argv)
     meter_options options;
     options.json = line.json;
     options.ascii = line.ascii;
-    options.first_frame = line.start == FRAME_NOT_GIVEN ? 0 : line.start;
+    options.first_frame = first_frame_of(line);
     if (line.log_index)
         options.log = create_named_file(argv, line.log_index, line.log_skip, "log", &options.log_path);
     options.frame_props = frame_props_for(line, argv);
@@ -187,31 +192,15 @@ static stream_sink sink_of(const command_line& line, int argc, char** argv)
     return sink;
 }
 
-// --tell-encoder: the options of the encoder's *args line for this stream,
-// one argument each, right after the program's name, so that the user's
-// own options after them win (x264, x265 and SvtAv1EncApp each take the
-// last of a repeated option). SvtAv1EncApp warns of each repeat, so an
-// option the user gives it is left out of the tool's copy.
+// --tell-encoder: the options of the encoder's *args line for this stream
+// go right after the program's name, before the user's own.
 static void tell_encoder(const video_plan& plan, stream_sink* sink)
 {
     encoder_kind encoder = ENCODER_X264;
     encoder_of_program(sink->program[0], &encoder);
     const encoder_line told = settle_encoder_line(encoder, plan);
-    std::vector<std::string> options;
-    for (size_t i = 0; i < told.argv.size(); ++i) {
-        const bool option = told.argv[i].rfind("--", 0) == 0;
-        const bool has_value = option && i + 1 < told.argv.size() && told.argv[i + 1].rfind("--", 0) != 0;
-        const bool user_gives_it = encoder == ENCODER_SVTAV1 && option &&
-                                   std::find(sink->program.begin() + 1, sink->program.end(), told.argv[i]) !=
-                                       sink->program.end();
-        if (!user_gives_it) {
-            options.push_back(told.argv[i]);
-            if (has_value)
-                options.push_back(told.argv[i + 1]);
-        }
-        if (has_value)
-            ++i;
-    }
+    const std::vector<std::string> user_args(sink->program.begin() + 1, sink->program.end());
+    const std::vector<std::string> options = options_to_tell(encoder, told, user_args);
     sink->program.insert(sink->program.begin() + 1, options.begin(), options.end());
     diag_print(DIAG_INFO, "telling %s: %s\n", sink->program[0].c_str(), told.args.c_str());
 }

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 
 namespace {
 
@@ -76,16 +77,20 @@ std::string json_string(const std::string& text)
     return out;
 }
 
+std::string shortest_number_text(double value)
+{
+    char text[40];
+    for (int digits = 15; digits <= 17; ++digits) {
+        snprintf(text, sizeof text, "%.*g", digits, value);
+        if (strtod(text, nullptr) == value)
+            break;
+    }
+    return text;
+}
+
 std::string json_number(double value)
 {
-    if (!std::isfinite(value))
-        return "null";
-    char text[40];
-    if (value == std::floor(value) && std::fabs(value) < 1e15)
-        snprintf(text, sizeof text, "%.0f", value);
-    else
-        snprintf(text, sizeof text, "%.17g", value);
-    return text;
+    return std::isfinite(value) ? shortest_number_text(value) : "null";
 }
 
 std::string json_integer(long long value)

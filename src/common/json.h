@@ -11,9 +11,12 @@
 void append_json_string(std::string& out, const char* bytes, size_t size);
 std::string json_string(const std::string& text);
 
-// A number as JSON has it: integers exactly, other numbers to 17
-// significant digits (enough to give the same double back), and NaN or an
-// infinity, which JSON has no word for, as null.
+// The shortest text that reads back as the same double (2^40 as
+// 1099511627776, 0.01 as 0.01), in C's %g forms ("inf", "nan" as they are).
+std::string shortest_number_text(double value);
+
+// A number as JSON has it: the shortest text that gives the same double
+// back, and NaN or an infinity, which JSON has no word for, as null.
 std::string json_number(double value);
 std::string json_integer(long long value);
 

@@ -33,6 +33,23 @@ extern char** environ;
 
 static volatile sig_atomic_t interrupts = 0;
 
+// Once the program is to see the end of its input, the pipe's write end
+// goes; descriptor 1 stays open, on the null device, so that nothing the
+// tool opens later takes its place.
+static void move_stdout_to_null_device()
+{
+    fflush(stdout);
+#ifdef _WIN32
+    const int null = _open("NUL", _O_WRONLY | _O_BINARY);
+#else
+    const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
+#endif
+    if (null >= 0) {
+        dup2(null, 1);
+        close(null);
+    }
+}
+
 bool interrupt_requested()
 {
     return interrupts > 0;
@@ -275,13 +292,7 @@ bool start_program_on_stdout(const std::vector<std::string>& args, started_progr
 
 program_end wait_for_program(started_program& program)
 {
-    // The write end goes; descriptor 1 stays open, on the null device.
-    fflush(stdout);
-    const int null = _open("NUL", _O_WRONLY | _O_BINARY);
-    if (null >= 0) {
-        _dup2(null, 1);
-        _close(null);
-    }
+    move_stdout_to_null_device();
     program_end end;
     DWORD code = 0;
     WaitForSingleObject(program.process, INFINITE);
@@ -438,14 +449,7 @@ bool start_program_on_stdout(const std::vector<std::string>& args, started_progr
 
 program_end wait_for_program(started_program& program)
 {
-    // The write end goes; descriptor 1 stays open, on the null device, so
-    // that nothing the tool opens later takes its place.
-    fflush(stdout);
-    const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
-    if (null >= 0) {
-        dup2(null, 1);
-        close(null);
-    }
+    move_stdout_to_null_device();
     int status = program.status;
     while (!program.ended && waitpid(static_cast<pid_t>(program.pid), &status, 0) < 0 && errno == EINTR)
         ;

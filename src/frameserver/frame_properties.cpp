@@ -2,10 +2,10 @@
 
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
 #include <utility>
 
 #include "common/diag.h"
+#include "common/json.h"
 
 #include "frameserver/avs_library.h"
 
@@ -31,18 +31,6 @@ bool is_known_transfer(int64_t code)
 
 namespace {
 
-// The shortest text that reads back as the value, so a warning names what
-// the script set (2^40 as 1099511627776, 0.01 as 0.01).
-std::string number_text(double value)
-{
-    char text[40];
-    for (int digits = 15; digits <= 17; ++digits) {
-        snprintf(text, sizeof text, "%.*g", digits, value);
-        if (strtod(text, nullptr) == value)
-            break;
-    }
-    return text;
-}
 
 // Reads properties of one frame's map, and notes each value that is set
 // but is not what its key must hold.
@@ -87,7 +75,7 @@ struct property_reader {
         else if (error == 4)
             note(std::string(key) + " has no element " + std::to_string(index));
         else if (error == 0 && !std::isfinite(*value))
-            note(std::string(key) + " is " + number_text(*value) + ", not a number a stream can carry");
+            note(std::string(key) + " is " + shortest_number_text(*value) + ", not a number a stream can carry");
         return error == 0 && std::isfinite(*value);
     }
 
@@ -139,7 +127,7 @@ mastering_display read_mastering_display(const property_reader& read)
             if (!read.number(key, c, &v))
                 primaries = false;
             else if (!(v > 0 && v <= 1)) {
-                read.note(std::string(key) + " " + number_text(v) + " is no chromaticity (above 0, at most 1)");
+                read.note(std::string(key) + " " + shortest_number_text(v) + " is no chromaticity (above 0, at most 1)");
                 primaries = false;
             }
         }
@@ -158,12 +146,12 @@ mastering_display read_mastering_display(const property_reader& read)
     if (any_luminance && !luminance && read.notes->size() == luminance_notes)
         read.note("MasteringDisplayMinLuminance and MaxLuminance are not both set");
     if (luminance && !(m.max_luminance > 0 && m.max_luminance <= MAX_MASTERING_LUMINANCE)) {
-        read.note("MasteringDisplayMaxLuminance " + number_text(m.max_luminance) +
+        read.note("MasteringDisplayMaxLuminance " + shortest_number_text(m.max_luminance) +
                   " cd/m² is past what ST 2086 holds (above 0, at most 10000)");
         luminance = false;
     } else if (luminance && !(m.min_luminance >= 0 && m.min_luminance < m.max_luminance)) {
-        read.note("MasteringDisplayMinLuminance " + number_text(m.min_luminance) + " cd/m² is not below the maximum, " +
-                  number_text(m.max_luminance));
+        read.note("MasteringDisplayMinLuminance " + shortest_number_text(m.min_luminance) + " cd/m² is not below the maximum, " +
+                  shortest_number_text(m.max_luminance));
         luminance = false;
     }
     if (any_luminance && !luminance)
@@ -186,7 +174,7 @@ bool read_light_levels(const property_reader& read, double* max_content, double*
         // Compared before rounding: rounding a value past 64 bits is
         // undefined.
         if (fits && !(*level.second >= 0 && *level.second < MAX_LIGHT_LEVEL + 0.5)) {
-            read.note(std::string(level.first) + " " + number_text(*level.second) +
+            read.note(std::string(level.first) + " " + shortest_number_text(*level.second) +
                       " cd/m² does not fit the 16 bits a light level has (0 to 65535)");
             fits = false;
         }

@@ -5,6 +5,7 @@
 
 #include "reports/encoder_args.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstdio>
@@ -306,4 +307,24 @@ bool encoder_of_program(const std::string& program, encoder_kind* encoder)
             return true;
         }
     return false;
+}
+
+std::vector<std::string> options_to_tell(encoder_kind encoder, const encoder_line& line,
+                                         const std::vector<std::string>& user_args)
+{
+    std::vector<std::string> options;
+    for (size_t i = 0; i < line.argv.size(); ++i) {
+        const bool option = line.argv[i].rfind("--", 0) == 0;
+        const bool has_value = option && i + 1 < line.argv.size() && line.argv[i + 1].rfind("--", 0) != 0;
+        const bool user_gives_it = encoder == ENCODER_SVTAV1 && option &&
+                                   std::find(user_args.begin(), user_args.end(), line.argv[i]) != user_args.end();
+        if (!user_gives_it) {
+            options.push_back(line.argv[i]);
+            if (has_value)
+                options.push_back(line.argv[i + 1]);
+        }
+        if (has_value)
+            ++i;
+    }
+    return options;
 }

@@ -38,3 +38,11 @@ void suggest_encoder_args(encoder_kind encoder, const video_plan& plan);
 // The encoder a program is, by its file name without a folder or ".exe",
 // in any case: x264, x265 or SvtAv1EncApp; false for any other.
 bool encoder_of_program(const std::string& program, encoder_kind* encoder);
+
+// --tell-encoder: the line's options, one argument each, to go right after
+// the program's name, so that the user's own arguments after them win (x264,
+// x265 and SvtAv1EncApp each take the last of a repeated option).
+// SvtAv1EncApp warns of each repeat, so an option the user gives it
+// (user_args) is left out of the tool's copy.
+std::vector<std::string> options_to_tell(encoder_kind encoder, const encoder_line& line,
+                                         const std::vector<std::string>& user_args);

@@ -384,7 +384,7 @@ TEST(Video, DeepColourOnAFrameServerThatKnowsOnly8Bits)
     EXPECT_TRUE(keep.out == plain.out) << "no properties, no conversion: the stream of old";
     EXPECT_EQ(keep.err, plain.err);
     // What --depth would take from frame properties is missing, and said;
-    // the spec's own mode takes nothing from them and says nothing.
+    // video without --depth never took anything from them, so it says nothing.
     EXPECT_EQ(keep.frameserver_note, "clipspout [info]: the frame server (interface version 6) has no frame "
                                      "properties: colour, HDR metadata, frame timing and field order from frame "
                                      "properties are left out.\n");
