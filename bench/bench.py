@@ -97,6 +97,13 @@ def cases_on_servers(cases, servers, only):
             yield name, case, server, dict(os.environ, LD_LIBRARY_PATH=library)
 
 
+def best_and_paired(times, base_times):
+    """The best time of each, and the median of base over times taken round
+    by round, where both ran a moment apart."""
+    paired = statistics.median(b / t for b, t in zip(base_times, times))
+    return min(times), min(base_times), paired
+
+
 def write_bench_script(folder, file_name, text):
     path = os.path.join(folder, file_name)
     with open(path, "w") as f:
@@ -147,8 +154,7 @@ def main():
                                                          reader, stats)
                 base_times.append(seconds)
                 base_cpu.append(cpu)
-            tool_best, base_best = min(tool_times), min(base_times)
-            paired = statistics.median(b / t for b, t in zip(base_times, tool_times))
+            tool_best, base_best, paired = best_and_paired(tool_times, base_times)
             print(f"{name:38} {server:12} {total / tool_best / 1e6:10.0f} {total / base_best / 1e6:10.0f} "
                   f"{base_best / tool_best:6.2f} {paired:6.2f} {min(tool_cpu):5.2f}s {min(base_cpu):5.2f}s "
                   f"{count / tool_best:7.1f} {unit + '/s':6} {peak / 1024:7.1f}MB")
@@ -171,8 +177,7 @@ def meter_rows(args, servers, folder):
             meter_times.append(float(out.stdout.split('"wall_seconds": ')[1].split(",")[0]))
             out = subprocess.run([fetch, path], env=env, capture_output=True, text=True, check=True)
             loop_times.append(float(out.stdout))
-        meter_best, loop_best = min(meter_times), min(loop_times)
-        paired = statistics.median(b / t for b, t in zip(loop_times, meter_times))
+        meter_best, loop_best, paired = best_and_paired(meter_times, loop_times)
         print(f"{name:38} {server:12} meter {meter_best:.4f} s, bare loop {loop_best:.4f} s, "
               f"ratio {loop_best / meter_best:.3f}, paired {paired:.3f}, "
               f"meter adds {(meter_best - loop_best) / count * 1e6:.2f} us a frame")
