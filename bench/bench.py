@@ -5,6 +5,7 @@ ratio holds on a noisy machine; reports MB/s, frames/s, the ratio and the
 tool's peak resident memory."""
 
 import argparse
+import json
 import os
 import statistics
 import subprocess
@@ -63,6 +64,15 @@ METER_CASES = {
 # The real BlankClip's audio is zeros; the stand-in is told to give zeros too
 # (StandinSilence), so that neither pays for a pattern a baseline never computes.
 SILENCE = {"stand-in": ".StandinSilence()", "AviSynth+": ""}
+
+
+# Every road keeps at least this share of the baseline writer's speed, and
+# meter at least this share of the bare loop's.
+THROUGHPUT_FLOOR = 0.95
+
+
+def verdict(holds, rule):
+    return ("ok" if holds else "BELOW") + f" ({rule})"
 
 
 def run_pipeline(writer, env, reader, stats_file):
@@ -131,7 +141,7 @@ def main():
     # the same ratio taken round by round, where both ran a moment apart.
     # CPU: the writer's own user and system time, best round.
     print(f"{'case':38} {'frame server':12} {'tool MB/s':>10} {'base MB/s':>10} {'ratio':>6} {'paired':>6} "
-          f"{'CPU tool':>8} {'CPU base':>8} {'units/s':>14} {'peak RSS':>9}")
+          f"{'CPU tool':>8} {'CPU base':>8} {'units/s':>14} {'peak RSS':>9} verdict")
     with tempfile.TemporaryDirectory() as folder:
         for name, (mode, script, header, chunk, count, unit), server, env in cases_on_servers(CASES, servers,
                                                                                               args.only):
@@ -157,9 +167,12 @@ def main():
             tool_best, base_best, paired = best_and_paired(tool_times, base_times)
             print(f"{name:38} {server:12} {total / tool_best / 1e6:10.0f} {total / base_best / 1e6:10.0f} "
                   f"{base_best / tool_best:6.2f} {paired:6.2f} {min(tool_cpu):5.2f}s {min(base_cpu):5.2f}s "
-                  f"{count / tool_best:7.1f} {unit + '/s':6} {peak / 1024:7.1f}MB")
+                  f"{count / tool_best:7.1f} {unit + '/s':6} {peak / 1024:7.1f}MB "
+                  f"{verdict(paired >= THROUGHPUT_FLOOR, f'paired >= {THROUGHPUT_FLOOR}')}")
             sys.stdout.flush()
         meter_rows(args, servers, folder)
+        if args.real and args.only in "meter":
+            meter_on_real_server(args, dict(os.environ, LD_LIBRARY_PATH=args.real), folder)
 
 
 def meter_rows(args, servers, folder):
@@ -178,10 +191,71 @@ def meter_rows(args, servers, folder):
             out = subprocess.run([fetch, path], env=env, capture_output=True, text=True, check=True)
             loop_times.append(float(out.stdout))
         meter_best, loop_best, paired = best_and_paired(meter_times, loop_times)
+        # Frames that cost nothing show what meter adds to each, in
+        # microseconds; a ratio there says little. Frames with work must
+        # keep the bare loop's speed.
+        rule = (verdict(paired >= THROUGHPUT_FLOOR, f"paired >= {THROUGHPUT_FLOOR}") if only_on
+                else verdict((meter_best - loop_best) / count < 1e-6, "adds < 1 us a frame"))
         print(f"{name:38} {server:12} meter {meter_best:.4f} s, bare loop {loop_best:.4f} s, "
               f"ratio {loop_best / meter_best:.3f}, paired {paired:.3f}, "
-              f"meter adds {(meter_best - loop_best) / count * 1e6:.2f} us a frame")
+              f"meter adds {(meter_best - loop_best) / count * 1e6:.2f} us a frame {rule}")
         sys.stdout.flush()
+
+
+def meter_json(tool, env, path, *options):
+    out = subprocess.run([tool, *options, "--json", "meter", path], env=env, capture_output=True, text=True,
+                         check=True)
+    return json.loads(out.stdout)
+
+
+def meter_on_real_server(args, env, folder):
+    """What meter reports of a real AviSynth+ script where only a quiet
+    machine lets it show: Prefetch(2) keeping two processors busy, a slow
+    stretch standing out where it lies, and meter's own rate against its run
+    timed from outside."""
+    tool = os.path.join(args.build, "clipspout")
+    work = ('ColorBars(width=1280, height=720, pixel_type="YV12").Trim(0, 159)'
+            '.Animate(0, 159, "Levels", 0, 1.0, 255, 0, 255, 0, 1.0, 255, 160, 255)' + ".Blur(1.0)" * 6)
+    alone = meter_json(tool, env, write_bench_script(folder, "alone.avs", work))
+    prefetched = meter_json(tool, env, write_bench_script(folder, "prefetched.avs", work + ".Prefetch(2)"))
+    speed_up = prefetched["per_second"] / alone["per_second"]
+    holds = os.cpu_count() >= 2 and prefetched["busy_cores"] > 1.4 and alone["busy_cores"] < 1.3 and speed_up > 1.3
+    print(f"{'meter: Prefetch(2), 1280x720 blurs':38} {'AviSynth+':12} busy cores {alone['busy_cores']:.2f} alone, "
+          f"{prefetched['busy_cores']:.2f} prefetched; {alone['per_second']:.1f} fps against "
+          f"{prefetched['per_second']:.1f} ({speed_up:.2f}x) "
+          f"{verdict(holds, 'prefetched > 1.4 cores, alone < 1.3, > 1.3x the speed; 2 processors or more')}")
+
+    # Frames 100 to 119 take forty blurs, the others two: the twenty slowest
+    # after frame 0 (any first frame is slow) are that stretch.
+    log = os.path.join(folder, "stretch.csv")
+    stretch = write_bench_script(folder, "stretch.avs", 'ColorBars(width=1280, height=720, pixel_type="YV12")'
+                                 '.Trim(0, 199).Blur(1.0).Blur(1.0)\nScriptClip("""current_frame >= 100 && '
+                                 'current_frame <= 119 ? last' + ".Blur(1.0)" * 40 + ' : last""")')
+    report = meter_json(tool, env, stretch, "--log", log)
+    with open(log) as f:
+        rows = [line.split(",") for line in f.read().splitlines()[2:]]
+    slowest = sorted(int(r[0]) for r in sorted(rows, key=lambda r: -float(r[2]))[:20])
+    print(f"{'meter: a slow stretch, frames 100-119':38} {'AviSynth+':12} the 20 slowest after frame 0: "
+          f"{slowest[0]}..{slowest[-1]}, picture {report['speed_picture']} "
+          f"{verdict(slowest == list(range(100, 120)), 'exactly frames 100 to 119')}")
+
+    # The meter's own clock against its run timed from outside, less what
+    # info's run takes (the same start, loading and script, no frames); and
+    # video, which fetches the same frames and writes them too, no faster.
+    outside = write_bench_script(folder, "outside.avs", 'ColorBars(width=1280, height=720, pixel_type="YV12")'
+                                 '.Trim(0, 239)' + ".Blur(1.0)" * 4)
+    def seconds(mode):
+        start = time.perf_counter()
+        subprocess.run([tool, mode, outside], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                       check=True)
+        return time.perf_counter() - start
+    fps = meter_json(tool, env, outside)["per_second"]
+    start = seconds("info")
+    meter_fps, video_fps = 240 / (seconds("meter") - start), 240 / (seconds("video") - start)
+    holds = 0.8 < fps / meter_fps < 1.25 and fps > video_fps * 0.9
+    print(f"{'meter: its rate against outside':38} {'AviSynth+':12} {fps:.1f} fps said, {meter_fps:.1f} timed "
+          f"from outside, video {video_fps:.1f} {verdict(holds, 'within 0.8-1.25 of outside, >= 0.9 of video')}")
+    sys.stdout.flush()
 
 
 if __name__ == "__main__":

@@ -23,8 +23,10 @@ struct measurement {
     const char* unit = "frames";  // or "seconds" (of audio, a block each)
     int64_t total = 0;            // units the clip has
     std::vector<float> times;     // milliseconds to deliver each unit fetched
-    double wall_seconds = 0;   // from the first fetch to the last delivery
-    double usage_seconds = 0;  // between the two readings of the process's usage
+    // From the first fetch to the last delivery; the process's usage is
+    // read at the same two moments, so that busy cores are its processor
+    // time over this very stretch.
+    double wall_seconds = 0;
     process_usage before, after;
 };
 
@@ -49,6 +51,7 @@ void fetch_frames(AVS_Clip* clip, AVS_ScriptEnvironment* env, const AVS_VideoInf
 {
     m.total = vi.num_frames;
     progress_meter progress = progress_begin("frames", "%.1f fps");
+    m.before = read_process_usage();
     const meter_clock::time_point start = meter_clock::now();
     for (int n = 0; n < vi.num_frames; ++n) {
         const meter_clock::time_point asked = meter_clock::now();
@@ -64,6 +67,7 @@ void fetch_frames(AVS_Clip* clip, AVS_ScriptEnvironment* env, const AVS_VideoInf
             break;
     }
     m.wall_seconds = seconds_since(start);
+    m.after = read_process_usage();
     progress_end(progress);
 }
 
@@ -80,6 +84,7 @@ void fetch_audio(AVS_Clip* clip, const AVS_VideoInfo& vi, meter_options& options
     const int64_t piece = std::max<int64_t>(1, std::min<int64_t>({rate, samples, most}));
     std::vector<unsigned char> buffer(frame_bytes * static_cast<size_t>(piece) + 1);
     progress_meter progress = progress_begin("blocks", "%.1fx real time");
+    m.before = read_process_usage();
     const meter_clock::time_point start = meter_clock::now();
     for (int64_t block = 0; block * rate < samples; ++block) {
         const int64_t end = std::min(block * rate + rate, samples);
@@ -101,6 +106,7 @@ void fetch_audio(AVS_Clip* clip, const AVS_VideoInfo& vi, meter_options& options
             break;
     }
     m.wall_seconds = seconds_since(start);
+    m.after = read_process_usage();
     progress_end(progress);
 }
 
@@ -145,9 +151,8 @@ summary summarize(const measurement& m)
         s.per_second = static_cast<double>(m.times.size()) / m.wall_seconds;
     s.user = m.after.user_seconds - m.before.user_seconds;
     s.system = m.after.system_seconds - m.before.system_seconds;
-    // Over the same stretch as the times it divides.
-    if (m.usage_seconds > 0)
-        s.busy_cores = (s.user + s.system) / m.usage_seconds;
+    if (m.wall_seconds > 0)
+        s.busy_cores = (s.user + s.system) / m.wall_seconds;
     return s;
 }
 
@@ -271,14 +276,10 @@ void run_meter(AVS_Clip* clip, AVS_ScriptEnvironment* env, meter_options& option
                    static_cast<double>(vi.num_audio_samples) / vi.audio_samples_per_second,
                    vi.audio_samples_per_second, vi.nchannels,
                    (vi.num_audio_samples + vi.audio_samples_per_second - 1) / vi.audio_samples_per_second);
-    const meter_clock::time_point usage_start = meter_clock::now();
-    m.before = read_process_usage();
     if (vi.width != 0)
         fetch_frames(clip, env, vi, options, m);
     else
         fetch_audio(clip, vi, options, m);
-    m.after = read_process_usage();
-    m.usage_seconds = seconds_since(usage_start);
 
     const int64_t fetched = static_cast<int64_t>(m.times.size());
     const char* counted = m.unit[0] == 'f' ? "frames" : "blocks";

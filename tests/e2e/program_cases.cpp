@@ -381,16 +381,22 @@ void check_interrupts(const run_options& options)
         const std::string tc = folder + "/int.tc", err = folder + "/int.err";
         std::remove(c.output.c_str());
         // The tool leads a process group of its own, as a shell's job does,
-        // and Ctrl-C reaches that group once the stream is under way. Without
-        // a program its stream goes to a reader that takes nothing for 3 s,
-        // so that the interrupt finds it in the middle of a frame's write.
+        // and Ctrl-C reaches that group once frames have gone out: once the
+        // encoder has written some of its file, or once the reader of the
+        // stream has taken two frames and stops for 3 s, so that the
+        // interrupt finds the tool in the middle of a frame's write. (Waited
+        // for, not guessed: a busy machine may take long to get there.)
         const std::string sink = c.program.empty() ? "> fifo" : c.program;
         const std::string run = write_script("program/int.sh", "echo $$ > pid\nexec env " + tool_command(options) +
                                                                     " --timecodes '" + tc + "' video '" + script +
                                                                     "' " + sink + " 2>'" + err + "'\n");
-        shell("cd '" + folder + "'; rm -f fifo pid status; mkfifo fifo; " +
-              (c.program.empty() ? "(exec 3<fifo; sleep 3; cat <&3 > '" + c.output + "') & " : std::string()) +
-              "(setsid sh '" + run + "'; echo $? > status) & sleep 2; kill -INT -- -$(cat pid); wait");
+        const std::string under_way = c.program.empty() ? "started" : c.output;
+        shell("cd '" + folder + "'; rm -f fifo pid status started; mkfifo fifo; " +
+              (c.program.empty() ? "(exec 3<fifo; head -c " + std::to_string(40 + 2 * frame) + " <&3 > '" +
+                                       c.output + "'; echo > started; sleep 3; cat <&3 >> '" + c.output + "') & "
+                                 : std::string()) +
+              "(setsid sh '" + run + "'; echo $? > status) & for i in $(seq 3000); do [ -s '" + under_way +
+              "' ] && break; sleep 0.1; done; kill -INT -- -$(cat pid); wait");
         const std::string said = read_file(err);
         EXPECT_EQ(read_file(folder + "/status"), "2\n") << said;
         const long long written = number_after(said, "interrupted after ");

@@ -10,6 +10,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <thread>
 
 #include "batch_cases.h"
 #include "encoder_args_cases.h"
@@ -898,19 +899,42 @@ TEST_F(RealServer, ProgramsTheToolStarts)
     check_program_failures(on_real_server());
 }
 
+TEST_F(RealServer, MeterGivesTheServersOwnCounts)
+{
+    // What AviSynth+ says of itself, each where its interface has it: the
+    // processors it sees (its pool's threads too), Prefetch's threads, and
+    // the cache's limit that the script set.
+    for (const int prefetch : {0, 3}) {
+        SCOPED_TRACE(prefetch);
+        const std::string script =
+            "SetMemoryMax(100)\nColorBars(width=320, height=240, pixel_type=\"YV12\").Trim(0, 9).Blur(1.0)" +
+            (prefetch ? ".Prefetch(" + std::to_string(prefetch) + ")" : std::string()) + "\n";
+        const run_result r = run_tool({"--json", "meter", write_script("counts.avs", script)}, on_real_server());
+        ASSERT_EQ(r.status, 0) << r.err;
+        const std::string counts = json_field(r.out, ".frame_server");
+        if (counts == "{}")
+            GTEST_SKIP() << "this AviSynth+ gives none of its counts through its C interface";
+        const std::string cpus = std::to_string(std::thread::hardware_concurrency());
+        EXPECT_EQ(json_field(r.out, "[.frame_server | .logical_cpus, .threadpool_threads, .filterchain_threads, "
+                                    ".memory_max_mb]"),
+                  "[" + cpus + "," + cpus + "," + std::to_string(prefetch ? prefetch : 1) + ",100]")
+            << r.out;
+    }
+}
+
 TEST_F(RealServer, InfoAsJsonAndTheMeter)
 {
     SKIP_WITHOUT_PROPERTIES();
     check_info_json(on_real_server());
     check_meter(on_real_server());
     // A script that works: its memory and processor time are seen (also
-    // through Windows' own counters, under Wine).
+    // through Windows' own counters, under Wine). Its blurs take processor
+    // time however long the machine makes them wait.
     const run_result r = run_tool({"--json", "meter", write_script("work.avs", "ColorBars(width=640, height=360, "
                                                                                "pixel_type=\"YV12\").Trim(0, 99)"
                                                                                ".Blur(1.0).Blur(1.0).Blur(1.0)\n")},
                                   on_real_server());
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(json_field(r.out, ".peak_memory_mb > 1 and .user_seconds + .system_seconds > 0 and .busy_cores > 0"),
-              "true")
-        << r.out;
+    EXPECT_EQ(json_field(r.out, ".peak_memory_mb > 1 and .user_seconds + .system_seconds > 0"), "true") << r.out;
+    EXPECT_EQ(meter_figures_disagree(r.out), "") << r.out;
 }

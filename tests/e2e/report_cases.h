@@ -15,6 +15,13 @@ std::string parse_json(const std::string& text);
 // as jq prints it.
 std::string json_field(const std::string& text, const std::string& path);
 
+// What meter --json reports must agree with itself whatever else the
+// machine is doing: every field there with its type, busy cores the
+// processor time over the wall time of the same stretch, the rate the units
+// fetched over that time, the delivery times in order and within the wall
+// time. "" where they agree, else what does not.
+std::string meter_figures_disagree(const std::string& json);
+
 // info --json: valid whatever the properties hold (quotes, newlines, bytes
 // that are not UTF-8, NaN), each property with its type and the value the
 // script set, the same facts as info, and what video and mkv would write.

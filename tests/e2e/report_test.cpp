@@ -38,10 +38,11 @@ TEST(Reports, MeterTimesEachFrameWhereTheServerIsSlow)
                                 "StandinFault(slow=" + std::to_string(slow) + ")\n");
         const run_result r = run_tool({"--json", "meter", script});
         ASSERT_EQ(r.status, 0) << r.err;
+        // The stand-in holds that frame for 60 ms of wall time, however busy
+        // the machine: far more than a frame of the tiny clip waits when
+        // another process takes its processor for a while.
         EXPECT_EQ(json_field(r.out, ".delivery_ms.slowest_at"), std::to_string(slow)) << r.out;
-        EXPECT_EQ(json_field(r.out, ".delivery_ms.slowest >= 60 and .delivery_ms.median < 30"), "true") << r.out;
-        EXPECT_EQ(json_field(r.out, ".wall_seconds >= 0.06"), "true") << r.out;
-        // The stand-in spends those 60 ms busy: CPU time, on every system.
-        EXPECT_EQ(json_field(r.out, ".user_seconds + .system_seconds >= 0.03 and .busy_cores > 0.4"), "true") << r.out;
+        EXPECT_EQ(json_field(r.out, ".delivery_ms.slowest >= 60"), "true") << r.out;
+        EXPECT_EQ(meter_figures_disagree(r.out), "") << r.out;
     }
 }
