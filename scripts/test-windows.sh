@@ -30,16 +30,24 @@ can_run_32bit() {
 
 ensure_packages g++ binutils cmake ninja-build xz-utils libgtest-dev ffmpeg x264 x265 svt-av1 mpv mkvtoolnix sox flac wavpack parallel mingw-w64 wine wine64
 run_x86=yes
+x86_why=""
 if ! can_run_32bit; then
   run_x86=no
+  x86_why="this machine cannot execute 32-bit programs (Exec format error)"
 elif ! dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q "install ok installed"; then
   if ! dpkg --print-foreign-architectures | grep -qx i386; then
     sudo=""
     [ "$(id -u)" -eq 0 ] || sudo="sudo"
     $sudo dpkg --add-architecture i386
-    $sudo apt-get update
+    apt_update_with_retries "$sudo"
   fi
-  ensure_packages wine32:i386
+  # Wine's 32-bit loader comes from Debian's i386 packages, which must match
+  # the amd64 ones version for version: where the mirror cannot give them,
+  # the leg cannot run here, and says so.
+  if ! ensure_packages wine32:i386; then
+    run_x86=no
+    x86_why="Wine's 32-bit loader (wine32:i386) could not be installed from the package mirror"
+  fi
 fi
 
 # The suite itself is the native test binary; only the tool and the
@@ -73,7 +81,7 @@ for target in x86_64:win64:/usr/lib/wine/wine64 i686:win32:/usr/lib/wine/wine; d
   cmake --build "build-win-$arch" -j 2
 
   if [ "$arch" = i686 ] && [ "$run_x86" = no ]; then
-    echo "!! SKIPPED: the x86 Windows suite: this machine cannot execute 32-bit programs (Exec format error); the x86 exe was built, not run"
+    echo "!! SKIPPED: the x86 Windows suite: $x86_why; the x86 exe was built, not run"
     continue
   fi
 
