@@ -6,20 +6,12 @@
 #include <cstring>
 #include <exception>
 
-#include "app/field_order_check.h"
+#include "app/modes.h"
 #include "app/options.h"
 #include "common/diag.h"
 #include "common/platform.h"
 #include "frameserver/avs_library.h"
 #include "frameserver/avs_values.h"
-#include "reports/bluray_args.h"
-#include "reports/encoder_args.h"
-#include "reports/info_report.h"
-#include "reports/meter_report.h"
-#include "writers/audio_stream.h"
-#include "writers/matroska_stream.h"
-#include "writers/stream_sink.h"
-#include "writers/video_stream.h"
 
 static AVS_Value invoke_import(AVS_ScriptEnvironment* env, const std::string& path, bool utf8)
 {
@@ -118,91 +110,11 @@ static AVS_Clip* apply_frame_range(AVS_Clip* clip, AVS_ScriptEnvironment* env, i
 static void say_if_properties_are_missing(const command_line& line)
 {
     const std::string note = missing_properties_note();
-    const bool shaped_by_properties = line.mode == MODE_MKV || line.mode == MODE_X264ARGS ||
-                                      line.mode == MODE_X265ARGS || line.mode == MODE_SVTAV1ARGS ||
-                                      (line.mode == MODE_VIDEO && (line.depth != DEPTH_DEFAULT || line.timecodes_index));
-    if (note.empty() || line.mode == MODE_AUDIO || (!shaped_by_properties && !avs_interface.exports_properties))
+    const bool shaped_by_properties =
+        follows_frame0(line) || (line.mode->follows_frame0_with_depth && !line.timecodes.empty());
+    if (note.empty() || !line.mode->has_fields || (!shaped_by_properties && !avs_interface.exports_properties))
         return;
     diag_print(DIAG_INFO, "%s\n", note.c_str());
-}
-
-// The range's first frame (-s), from which reports number the frames.
-static int first_frame_of(const command_line& line)
-{
-    return line.start == FRAME_NOT_GIVEN ? 0 : line.start;
-}
-
-// A file an option names, created before the stream starts; one that
-// cannot be created is an error.
-static FILE* create_named_file(char** argv, int index, size_t skip, const char* what, std::string* path)
-{
-    *path = argv[index] + skip;
-    FILE* file = create_output_file(argv, index, skip);
-    if (!file)
-        diag_print(DIAG_ERROR, "cannot create the %s file \"%s\": %s.\n", what, path->c_str(), strerror(errno));
-    return file;
-}
-
-// --frame-props FILE.
-static frame_props_file frame_props_for(const command_line& line, char** argv)
-{
-    frame_props_file props;
-    props.first_frame = first_frame_of(line);
-    if (line.frame_props_index)
-        props.file = create_named_file(argv, line.frame_props_index, line.frame_props_skip, "frame properties",
-                                       &props.path);
-    return props;
-}
-
-// The meter's options: --json, --ascii, --log FILE, --frame-props FILE.
-static meter_options meter_options_for(const command_line& line, char** argv)
-{
-    meter_options options;
-    options.json = line.json;
-    options.ascii = line.ascii;
-    options.first_frame = first_frame_of(line);
-    if (line.log_index)
-        options.log = create_named_file(argv, line.log_index, line.log_skip, "log", &options.log_path);
-    options.frame_props = frame_props_for(line, argv);
-    return options;
-}
-
-// The timecodes and frame properties files, created before the stream
-// starts.
-static video_options video_options_for(const command_line& line, char** argv)
-{
-    video_options options;
-    options.frame_props = frame_props_for(line, argv);
-    if (line.timecodes_index)
-        options.timecodes = create_named_file(argv, line.timecodes_index, line.timecodes_skip, "timecodes",
-                                              &options.timecodes_path);
-    return options;
-}
-
-// Where the stream goes: -o FILE, a PROGRAM and its arguments, or standard
-// output.
-static stream_sink sink_of(const command_line& line, int argc, char** argv)
-{
-    stream_sink sink;
-    sink.argv = argv;
-    sink.output_index = line.output_index;
-    sink.output_skip = line.output_skip;
-    if (line.program_index)
-        sink.program = read_program_arguments(argv, line.program_index, argc);
-    return sink;
-}
-
-// --tell-encoder: the options of the encoder's *args line for this stream
-// go right after the program's name, before the user's own.
-static void tell_encoder(const video_plan& plan, stream_sink* sink)
-{
-    encoder_kind encoder = ENCODER_X264;
-    encoder_of_program(sink->program[0], &encoder);
-    const encoder_line told = settle_encoder_line(encoder, plan);
-    const std::vector<std::string> user_args(sink->program.begin() + 1, sink->program.end());
-    const std::vector<std::string> options = options_to_tell(encoder, told, user_args);
-    sink->program.insert(sink->program.begin() + 1, options.begin(), options.end());
-    diag_print(DIAG_INFO, "telling %s: %s\n", sink->program[0].c_str(), told.args.c_str());
 }
 
 // The frame server is C++ inside. An exception that escapes its C interface
@@ -253,7 +165,7 @@ int main(int argc, char** argv)
     // status still says it.
     if (!open_standard_streams())
         diag_print(DIAG_ERROR, "standard output is closed.\n");
-    const command_line line = parse_command_line(argc, argv);
+    const command_line line = parse_command_line(command_arguments(argc, argv));
     ignore_broken_pipe();
     catch_interrupts();
     std::set_terminate(frameserver_exception_escaped);
@@ -263,8 +175,8 @@ int main(int argc, char** argv)
             diag_print(DIAG_ERROR, "cannot write to stdout.\n");
         return 0;
     }
-    const script_path path = read_script_path(argv, line.script_index);
-    refuse_outputs_that_overwrite(line, argv);
+    const script_path path = read_script_path(line.script);
+    refuse_outputs_that_overwrite(line);
 
     load_frameserver();
     AVS_ScriptEnvironment* env = avs.avs_create_script_environment(AVS_INTERFACE_VERSION);
@@ -275,67 +187,13 @@ int main(int argc, char** argv)
 
     set_script_arguments(env, line.arguments);
     AVS_Clip* clip = import_script(env, path);
-    // The Blu-ray arguments are about the whole clip.
-    if ((line.start != FRAME_NOT_GIVEN || line.end != FRAME_NOT_GIVEN) && line.mode != MODE_X264BD)
+    if ((line.start != FRAME_NOT_GIVEN || line.end != FRAME_NOT_GIVEN) && line.mode->trims)
         clip = apply_frame_range(clip, env, line.start, line.end);
     say_if_properties_are_missing(line);
     // Where the source describes its field order only on its frames, the
-    // modes that read the clip's flags say so first. --depth and mkv follow
-    // the frame (see plan_video); audio has no fields.
-    const bool follows_frames = line.mode == MODE_MKV || line.mode == MODE_X264ARGS ||
-                                line.mode == MODE_X265ARGS || line.mode == MODE_SVTAV1ARGS ||
-                                (line.mode == MODE_VIDEO && line.depth != DEPTH_DEFAULT);
-    // meter times every fetch from the first: a frame read here would hide
-    // the first frame's cost (a source's first seek) from it.
-    if (line.mode != MODE_AUDIO && line.mode != MODE_METER && !follows_frames) {
-        const AVS_VideoInfo& vi = *avs.avs_get_video_info(clip);
-        warn_of_field_order_mismatch(read_first_frame_properties(clip, env, vi), vi, line.mode);
-    }
-    stream_sink sink = sink_of(line, argc, argv);
-    switch (line.mode) {
-    case MODE_AUDIO:
-        choose_stream_sink(sink);
-        write_audio(clip, line.audio);
-        break;
-    case MODE_VIDEO: {
-        const video_plan plan = plan_video(&clip, env, line.depth, CARRIER_Y4M);
-        if (line.tell_encoder)
-            tell_encoder(plan, &sink);
-        choose_stream_sink(sink);
-        video_options options = video_options_for(line, argv);
-        write_video(clip, env, plan, options);
-        break;
-    }
-    case MODE_INFO:
-        if (line.json)
-            print_info_json(clip, env, line.depth);
-        else
-            print_info(clip);
-        break;
-    case MODE_X264BD: suggest_bluray_args(clip); break;
-    case MODE_MKV: {
-        choose_stream_sink(sink);
-        frame_props_file props = frame_props_for(line, argv);
-        clip = write_matroska(clip, env, line.depth, props);
-        break;
-    }
-    case MODE_METER: {
-        meter_options options = meter_options_for(line, argv);
-        run_meter(clip, env, options);
-        break;
-    }
-    case MODE_X264ARGS:
-    case MODE_X265ARGS:
-    case MODE_SVTAV1ARGS:
-        suggest_encoder_args(line.mode == MODE_X264ARGS   ? ENCODER_X264
-                             : line.mode == MODE_X265ARGS ? ENCODER_X265
-                                                          : ENCODER_SVTAV1,
-                             plan_video(&clip, env, line.depth, CARRIER_Y4M));
-        break;
-    case MODE_USAGE: break;
-    }
-    if (writes_stream(line.mode))
-        end_stream_sink();
+    // modes that read the clip's flags say so first.
+    warn_of_field_order_mismatch(line, clip, env);
+    line.mode->run({line, &clip, env});
 
     // A report lost to a full disk must not end as a success.
     if (fflush(stdout) != 0 || ferror(stdout))

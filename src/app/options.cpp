@@ -1,5 +1,7 @@
 #include "app/options.h"
 
+#include <cstddef>
+
 #include <cctype>
 #include <cstdint>
 #include <cstdio>
@@ -8,10 +10,11 @@
 #include <string>
 #include <vector>
 
+#include "app/modes.h"
 #include "common/diag.h"
 #include "common/platform.h"
+#include "frameserver/channel_mask.h"
 #include "reports/encoder_args.h"
-#include "writers/channel_mask.h"
 
 static const char usage_lines[] =
     "clipspout for AviSynth 2.6.0 Alpha 2\n"
@@ -93,20 +96,6 @@ static const char options_section[] =
     exit(2);
 }
 
-static run_mode parse_mode(const char* keyword)
-{
-    static const struct {
-        const char* keyword;
-        run_mode mode;
-    } modes[] = {{"audio", MODE_AUDIO}, {"video", MODE_VIDEO}, {"info", MODE_INFO}, {"x264bd", MODE_X264BD},
-                 {"mkv", MODE_MKV}, {"x264args", MODE_X264ARGS}, {"x265args", MODE_X265ARGS},
-                 {"svtav1args", MODE_SVTAV1ARGS}, {"meter", MODE_METER}};
-    for (const auto& m : modes)
-        if (strcmp(keyword, m.keyword) == 0)
-            return m.mode;
-    return MODE_USAGE;
-}
-
 static int parse_depth(const char* value)
 {
     if (strcmp(value, "keep") == 0)
@@ -162,9 +151,9 @@ static bool is_identifier(const std::string& name)
     return true;
 }
 
-static script_argument parse_script_argument(char** argv, int index, size_t skip)
+static script_argument parse_script_argument(const std::string& value)
 {
-    const char* text = argv[index] + skip;
+    const char* text = value.c_str();
     const char* equals = strchr(text, '=');
     if (!equals)
         diag_print(DIAG_ERROR, "bad value \"%s\" for --arg: use NAME=VALUE.\n", text);
@@ -176,189 +165,176 @@ static script_argument parse_script_argument(char** argv, int index, size_t skip
                    "digits or \"_\".\n",
                    argument.name.c_str());
     // The name is ASCII; the value is passed as it was typed.
-    argument.value = read_argument_text(argv, index, skip + argument.name.size() + 1);
+    argument.value = frameserver_text(equals + 1);
     return argument;
 }
 
 // An option that takes a value: "--name=value" or "--name value", or for a
-// short name "-n value". Returns the argv index of the value and, in *skip,
-// where in that argument the value starts, advancing *i past a separate
-// value; 0 when argv[*i] is another option.
-static int option_value(int argc, char** argv, int* i, const char* name, const char* short_name, size_t* skip)
+// short name "-n value". Puts the value in *value, advancing *i past a
+// separate one; false where args[*i] is another option.
+static bool option_value(const std::vector<std::string>& args, size_t* i, const char* name, const char* short_name,
+                         std::string* value)
 {
-    const char* arg = argv[*i];
-    size_t length = strlen(name);
-    bool separate = short_name && strcmp(arg, short_name) == 0;
-    if (!separate && strncmp(arg, name, length) == 0 && arg[length] == '=') {
-        *skip = length + 1;
-        return *i;
+    const std::string& arg = args[*i];
+    const size_t length = strlen(name);
+    const bool separate = short_name && arg == short_name;
+    if (!separate && arg.compare(0, length, name) == 0 && arg.size() > length && arg[length] == '=') {
+        *value = arg.substr(length + 1);
+        return true;
     }
-    if (!separate && strcmp(arg, name) != 0)
-        return 0;
-    if (*i + 1 >= argc)
-        diag_print(DIAG_ERROR, "option %s needs a value.\n", arg);
-    *skip = 0;
-    return ++*i;
-}
-
-// An option that names a file: the argv index of the name and where in
-// that argument it starts; an empty name is an error.
-static bool file_option(int argc, char** argv, int* i, const char* name, const char* short_name, int* index,
-                        size_t* skip)
-{
-    size_t at_skip = 0;
-    const int at = option_value(argc, argv, i, name, short_name, &at_skip);
-    if (!at)
+    if (!separate && arg != name)
         return false;
-    if (argv[at][at_skip] == '\0')
-        diag_print(DIAG_ERROR, "option %s needs a file name.\n", name);
-    *index = at;
-    *skip = at_skip;
+    if (*i + 1 >= args.size())
+        diag_print(DIAG_ERROR, "option %s needs a value.\n", arg.c_str());
+    *value = args[++*i];
     return true;
 }
 
-// -o, a PROGRAM and --tell-encoder: one place for the stream, and the
-// encoder told only what its *args line says of a y4m stream.
-static void check_where_the_stream_goes(const command_line& line, char** argv)
+// An option that names a file; an empty name is an error.
+static bool file_option(const std::vector<std::string>& args, size_t* i, const char* name, const char* short_name,
+                        std::string* path)
 {
-    if (line.output_index && !writes_stream(line.mode))
+    if (!option_value(args, i, name, short_name, path))
+        return false;
+    if (path->empty())
+        diag_print(DIAG_ERROR, "option %s needs a file name.\n", name);
+    return true;
+}
+
+// Each option that goes with some modes only, and the modes it goes with:
+// -o, a PROGRAM and --tell-encoder give one place for the stream, and the
+// encoder is told only what its *args line says of a y4m stream.
+static void check_what_goes_with_the_mode(const command_line& line)
+{
+    const unsigned takes = line.mode->options;
+    if (!line.output.empty() && !(takes & OPT_OUTPUT))
         diag_print(DIAG_ERROR, "-o writes a stream: it goes with video, audio or mkv.\n");
-    if (line.output_index && line.program_index)
+    if (!line.output.empty() && !line.program.empty())
         diag_print(DIAG_ERROR, "-o and a program to start both say where the stream goes: give one.\n");
-    if (line.json && line.mode != MODE_INFO && line.mode != MODE_METER)
+    if (line.json && !(takes & OPT_JSON))
         diag_print(DIAG_ERROR, "--json goes with info or meter.\n");
-    if ((line.log_index || line.ascii) && line.mode != MODE_METER)
-        diag_print(DIAG_ERROR, "%s goes with meter.\n", line.log_index ? "--log" : "--ascii");
-    if (line.frame_props_index && line.mode != MODE_VIDEO && line.mode != MODE_MKV && line.mode != MODE_METER)
+    if ((!line.log.empty() || line.ascii) && !(takes & OPT_METER))
+        diag_print(DIAG_ERROR, "%s goes with meter.\n", !line.log.empty() ? "--log" : "--ascii");
+    if (!line.frame_props.empty() && !(takes & OPT_FRAME_PROPS))
         diag_print(DIAG_ERROR, "--frame-props goes with video, mkv or meter.\n");
     if (!line.tell_encoder)
         return;
     encoder_kind encoder;
-    if (line.mode != MODE_VIDEO || !line.program_index || !encoder_of_program(argv[line.program_index], &encoder))
+    if (!(takes & OPT_TELL_ENCODER) || line.program.empty() || !encoder_of_program(line.program[0], &encoder))
         diag_print(DIAG_ERROR, "--tell-encoder goes with video and a program named x264, x265 or SvtAv1EncApp "
                                "(mkv carries the same to ffmpeg by itself).\n");
 }
 
-command_line parse_command_line(int argc, char** argv)
+command_line parse_command_line(const std::vector<std::string>& args)
 {
     command_line line;
-    int i = 1;
-    for (; i < argc && argv[i][0] == '-'; ++i) {
-        const char* arg = argv[i];
-        if (strcmp(arg, "--") == 0) {
+    size_t i = 1;
+    for (; i < args.size() && args[i][0] == '-'; ++i) {
+        const std::string& arg = args[i];
+        if (arg == "--") {
             ++i;
             break;
         }
-        if (strcmp(arg, "--help") == 0) {
+        if (arg == "--help") {
             fputs(usage_lines, stdout);
             fputs(more_modes_section, stdout);
             fputs(options_section, stdout);
             exit(fflush(stdout) == 0 ? 0 : 2);
         }
-        if (strcmp(arg, "--version") == 0) {
+        if (arg == "--version") {
             line.version = true;
             continue;
         }
-        size_t skip = 0;
-        if (int at = option_value(argc, argv, &i, "--depth", nullptr, &skip)) {
-            line.depth = parse_depth(argv[at] + skip);
+        std::string value;
+        if (option_value(args, &i, "--depth", nullptr, &value)) {
+            line.depth = parse_depth(value.c_str());
             continue;
         }
-        if (file_option(argc, argv, &i, "--timecodes", nullptr, &line.timecodes_index, &line.timecodes_skip))
+        if (file_option(args, &i, "--timecodes", nullptr, &line.timecodes))
             continue;
-        if (int at = option_value(argc, argv, &i, "--rf64", nullptr, &skip)) {
-            line.audio.rf64 = parse_rf64(argv[at] + skip);
-            continue;
-        }
-        if (int at = option_value(argc, argv, &i, "--channel-mask", nullptr, &skip)) {
-            line.audio.channel_mask = parse_channel_mask(argv[at] + skip);
+        if (option_value(args, &i, "--rf64", nullptr, &value)) {
+            line.rf64 = parse_rf64(value.c_str());
             continue;
         }
-        if (int at = option_value(argc, argv, &i, "--start", "-s", &skip)) {
-            line.start = parse_frame("--start", argv[at] + skip);
+        if (option_value(args, &i, "--channel-mask", nullptr, &value)) {
+            line.channel_mask = parse_channel_mask(value.c_str());
             continue;
         }
-        if (int at = option_value(argc, argv, &i, "--end", "-e", &skip)) {
-            line.end = parse_frame("--end", argv[at] + skip);
+        if (option_value(args, &i, "--start", "-s", &value)) {
+            line.start = parse_frame("--start", value.c_str());
             continue;
         }
-        if (int at = option_value(argc, argv, &i, "--arg", "-a", &skip)) {
-            line.arguments.push_back(parse_script_argument(argv, at, skip));
+        if (option_value(args, &i, "--end", "-e", &value)) {
+            line.end = parse_frame("--end", value.c_str());
             continue;
         }
-        if (file_option(argc, argv, &i, "--output", "-o", &line.output_index, &line.output_skip))
+        if (option_value(args, &i, "--arg", "-a", &value)) {
+            line.arguments.push_back(parse_script_argument(value));
             continue;
-        if (strcmp(arg, "--tell-encoder") == 0) {
+        }
+        if (file_option(args, &i, "--output", "-o", &line.output))
+            continue;
+        if (arg == "--tell-encoder") {
             line.tell_encoder = true;
             continue;
         }
-        if (strcmp(arg, "--json") == 0 || strcmp(arg, "--ascii") == 0) {
+        if (arg == "--json" || arg == "--ascii") {
             (arg[2] == 'j' ? line.json : line.ascii) = true;
             continue;
         }
-        if (file_option(argc, argv, &i, "--log", nullptr, &line.log_index, &line.log_skip) ||
-            file_option(argc, argv, &i, "--frame-props", nullptr, &line.frame_props_index, &line.frame_props_skip))
+        if (file_option(args, &i, "--log", nullptr, &line.log) ||
+            file_option(args, &i, "--frame-props", nullptr, &line.frame_props))
             continue;
-        diag_print(DIAG_ERROR, "unknown option \"%s\" (clipspout --help lists the options).\n", arg);
+        diag_print(DIAG_ERROR, "unknown option \"%s\" (clipspout --help lists the options).\n", arg.c_str());
     }
     if (line.version)
         return line;
-    if (argc - i < 2)
+    if (args.size() - i < 2)
         print_usage();
-    line.mode = parse_mode(argv[i]);
+    line.mode = find_mode(args[i].c_str());
     // A report has no stream to hand on: a third word stays what it always
     // was, a usage error. So does an option after the mode, which would
     // otherwise be read as the script's name (./-name.avs names such a
     // script).
-    if (line.mode == MODE_USAGE || (argc - i > 2 && (!writes_stream(line.mode) || argv[i + 1][0] == '-')))
+    if (!line.mode || (args.size() - i > 2 && (!line.mode->writes_stream || args[i + 1][0] == '-')))
         print_usage();
-    line.script_index = i + 1;
-    if (argc - i > 2)
-        line.program_index = i + 2;
-    check_where_the_stream_goes(line, argv);
+    line.script = args[i + 1];
+    line.program.assign(args.begin() + static_cast<std::ptrdiff_t>(i) + 2, args.end());
+    check_what_goes_with_the_mode(line);
     return line;
-}
-
-bool writes_stream(run_mode mode)
-{
-    return mode == MODE_VIDEO || mode == MODE_AUDIO || mode == MODE_MKV;
 }
 
 // A file the tool writes must be neither the script (a slip such as
 // --timecodes film.avs would empty it before the frame server reads it)
 // nor another file of the same run or the file standard output goes to,
 // whose bytes would interleave with it.
-void refuse_outputs_that_overwrite(const command_line& line, char** argv)
+void refuse_outputs_that_overwrite(const command_line& line)
 {
     struct named_file {
         const char* option;
-        int index;
-        size_t skip;
+        const std::string& path;
     };
     std::vector<named_file> outputs;
-    if (line.output_index) {
-        const std::string name = argv[line.output_index] + line.output_skip;
-        if (name != "-" && !is_named_pipe_name(name))
-            outputs.push_back({"-o", line.output_index, line.output_skip});
-    }
-    if (line.timecodes_index)
-        outputs.push_back({"--timecodes", line.timecodes_index, line.timecodes_skip});
-    if (line.frame_props_index)
-        outputs.push_back({"--frame-props", line.frame_props_index, line.frame_props_skip});
-    if (line.log_index)
-        outputs.push_back({"--log", line.log_index, line.log_skip});
+    if (!line.output.empty() && line.output != "-" && !is_named_pipe_name(line.output))
+        outputs.push_back({"-o", line.output});
+    if (!line.timecodes.empty())
+        outputs.push_back({"--timecodes", line.timecodes});
+    if (!line.frame_props.empty())
+        outputs.push_back({"--frame-props", line.frame_props});
+    if (!line.log.empty())
+        outputs.push_back({"--log", line.log});
     for (size_t i = 0; i < outputs.size(); ++i) {
         const named_file& output = outputs[i];
-        if (same_file(argv, output.index, output.skip, line.script_index, 0))
+        if (same_file(output.path, line.script))
             diag_print(DIAG_ERROR, "%s names the script \"%s\" itself: writing would destroy it.\n", output.option,
-                       argv[output.index] + output.skip);
+                       output.path.c_str());
         // (-o takes standard output's place: the same file there is no clash.)
-        if (strcmp(output.option, "-o") != 0 && is_standard_output_file(argv, output.index, output.skip))
+        if (strcmp(output.option, "-o") != 0 && is_standard_output_file(output.path))
             diag_print(DIAG_ERROR, "%s names \"%s\", where standard output goes: give each its own.\n",
-                       output.option, argv[output.index] + output.skip);
+                       output.option, output.path.c_str());
         for (size_t j = 0; j < i; ++j)
-            if (same_file(argv, output.index, output.skip, outputs[j].index, outputs[j].skip))
+            if (same_file(output.path, outputs[j].path))
                 diag_print(DIAG_ERROR, "%s and %s name the same file \"%s\": give each its own.\n",
-                           outputs[j].option, output.option, argv[output.index] + output.skip);
+                           outputs[j].option, output.option, output.path.c_str());
     }
 }

@@ -5,66 +5,50 @@
 // it always was.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
 #include "common/version.h"
 #include "frameserver/video_plan.h"
-#include "writers/audio_stream.h"
-#include "writers/video_stream.h"
+#include "writers/format.h"
 
-enum run_mode {
-    MODE_AUDIO = 0,
-    MODE_VIDEO = 1,
-    MODE_INFO = 2,
-    MODE_X264BD = 3,
-    MODE_USAGE = 4,
-    MODE_MKV = 5,
-    MODE_X264ARGS = 6,
-    MODE_X265ARGS = 7,
-    MODE_SVTAV1ARGS = 8,
-    MODE_METER = 9,
-};
+struct mode_row;
 
 // -a NAME=VALUE: a global string variable set before the script runs.
 struct script_argument {
     std::string name;
-    std::string value;  // as the frame server gets it (see read_argument_text)
+    std::string value;  // as the frame server gets it (see frameserver_text)
 };
 
 constexpr int FRAME_NOT_GIVEN = -1;
 
+// The command line, read once: every name as the platform gives it back
+// (UTF-8 on Windows, see command_arguments).
 struct command_line {
-    run_mode mode = MODE_USAGE;
-    int script_index = 0;  // argv index of the script path
+    const mode_row* mode = nullptr;
+    std::string script;
     int depth = DEPTH_DEFAULT;  // --depth (see frameserver/video_plan.h)
-    audio_options audio;        // --rf64, --channel-mask (see audio_stream.h)
-    int timecodes_index = 0;    // --timecodes: argv index of the file name, 0 if not given,
-    size_t timecodes_skip = 0;  // and where in that argument it starts
+    rf64_use rf64 = RF64_NEVER;  // --rf64
+    int64_t channel_mask = 0;    // --channel-mask: or CHANNEL_MASK_AUTO (frameserver/channel_mask.h)
+    std::string timecodes;       // --timecodes FILE; empty: not given
     int start = FRAME_NOT_GIVEN, end = FRAME_NOT_GIVEN;  // -s, -e: first and last frame, inclusive
     std::vector<script_argument> arguments;
-    bool version = false;  // --version: print versions, run nothing
-    int output_index = 0;      // -o FILE: argv index of the file name, 0 if not given,
-    size_t output_skip = 0;    // and where in that argument it starts
-    int program_index = 0;     // PROGRAM [ARG...] after the script: argv index of PROGRAM, 0 if none
-    bool tell_encoder = false; // --tell-encoder: PROGRAM gets the options of its *args line
-    bool json = false;         // --json: info and meter report as one JSON object
-    bool ascii = false;        // --ascii: meter's picture of speed in ASCII
-    int log_index = 0;         // --log FILE: meter's row a frame; argv index, 0 if not given,
-    size_t log_skip = 0;       // and where in that argument it starts
-    int frame_props_index = 0; // --frame-props FILE: a JSON line a frame; likewise
-    size_t frame_props_skip = 0;
+    bool version = false;          // --version: print versions, run nothing
+    std::string output;            // -o FILE; empty: not given ("-" is standard output)
+    std::vector<std::string> program;  // PROGRAM [ARG...] after the script; empty: none
+    bool tell_encoder = false;     // --tell-encoder: PROGRAM gets the options of its *args line
+    bool json = false;             // --json: info and meter report as one JSON object
+    bool ascii = false;            // --ascii: meter's picture of speed in ASCII
+    std::string log;               // --log FILE: meter's row a frame
+    std::string frame_props;       // --frame-props FILE: a JSON line a frame
 };
-
-// Whether the mode writes a stream (to standard output, -o FILE or a
-// PROGRAM).
-bool writes_stream(run_mode mode);
 
 // Reads the arguments. The usage text (status 2), an option error (status
 // 2) and --help (status 0) end the process here.
-command_line parse_command_line(int argc, char** argv);
+command_line parse_command_line(const std::vector<std::string>& args);
 
 // Ends with an error, before anything is opened, where a file the tool
 // would write is the script itself, another output of the same run, or
 // (but for -o) the file standard output goes to.
-void refuse_outputs_that_overwrite(const command_line& line, char** argv);
+void refuse_outputs_that_overwrite(const command_line& line);

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "common/numbers.h"
+
 namespace {
 
 // The length of the well-formed UTF-8 sequence at bytes, or 0.
@@ -102,13 +104,5 @@ std::string json_decimal(double value, int decimals)
 {
     if (!std::isfinite(value))
         return "null";
-    char text[64];
-    snprintf(text, sizeof text, "%.*f", decimals, value);
-    std::string number = text;
-    if (number.find('.') != std::string::npos) {
-        number.erase(number.find_last_not_of('0') + 1);
-        if (number.back() == '.')
-            number.pop_back();
-    }
-    return number == "-0" ? "0" : number;
+    return decimal_text(value, decimals);
 }

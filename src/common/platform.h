@@ -53,43 +53,42 @@ void* open_library(const char* name, char* reason, size_t reason_size);
 
 void* library_symbol(void* library, const char* name);
 
-// The script path as the frame server can take it. On Windows the narrow
-// arguments are in the ANSI code page, which turns every character it does
-// not hold into "?"; there the path is read from the wide command line.
+// The command line as the user typed it, in UTF-8 on Windows (read from
+// the wide command line: the narrow one holds only what the ANSI code
+// page does), its bytes elsewhere. From here on names travel as these
+// strings.
+std::vector<std::string> command_arguments(int argc, char** argv);
+
+// The script path as the frame server can take it: on Windows in the ANSI
+// code page where that holds it exactly, else in UTF-8 and, where the
+// volume has one the ANSI code page holds, its 8.3 short form.
 struct script_path {
-    std::string ansi;        // the path as the narrow arguments give it
+    std::string ansi;        // the path as the frame server's ANSI functions take it
     bool ansi_exact = true;  // false on Windows where the ANSI code page cannot hold it
-    std::string utf8;        // then: the path in UTF-8,
-    std::string short_ansi;  // and its 8.3 short form, where the volume has one and ANSI holds it
+    std::string utf8;        // the path in UTF-8 (Windows)
+    std::string short_ansi;  // its 8.3 short form, where the volume has one and ANSI holds it
     bool is_folder = false;
 };
 
-script_path read_script_path(char** argv, int index);
+script_path read_script_path(const std::string& path);
 
-// Argument index from its character skip on, as text for the frame server:
-// on Windows in the ANSI code page where that holds it exactly, else in
-// UTF-8 from the wide command line; elsewhere its bytes.
-std::string read_argument_text(char** argv, int index, size_t skip);
+// Text for the frame server (-a values): on Windows in the ANSI code page
+// where that holds it exactly, else in UTF-8; elsewhere as it is.
+std::string frameserver_text(const std::string& text);
 
-// Creates (or empties) the file that argument index names from its
-// character skip on, for binary writing; on Windows by its wide name, so
-// that any path works. Null on failure, with errno set.
-FILE* create_output_file(char** argv, int index, size_t skip);
+// Creates (or empties) the file for binary writing; on Windows by its wide
+// name, so that any path works. Null on failure, with errno set.
+FILE* create_output_file(const std::string& path);
 
-// Whether arguments a and b (each from its character skip on) name the
-// same file: the same regular file, through whatever path or link, or the
-// same name where neither exists yet. A device or pipe is no file here
-// (two outputs to the null device are no clash).
-bool same_file(char** argv, int a, size_t a_skip, int b, size_t b_skip);
+// Whether a and b name the same file: the same regular file, through
+// whatever path or link, or the same name where neither exists yet. A
+// device or pipe is no file here (two outputs to the null device are no
+// clash).
+bool same_file(const std::string& a, const std::string& b);
 
-// Whether argument index (from its character skip on) names the regular
-// file that standard output was sent to (> FILE).
-bool is_standard_output_file(char** argv, int index, size_t skip);
-
-// The arguments from index first on, as text a program started with them
-// gets back: on Windows UTF-8 from the wide command line (so that no
-// character outside the ANSI code page is lost), elsewhere their bytes.
-std::vector<std::string> read_program_arguments(char** argv, int first, int argc);
+// Whether the path names the regular file that standard output was sent
+// to (> FILE).
+bool is_standard_output_file(const std::string& path);
 
 // A program the tool started, reading the tool's stream on its standard
 // input.
@@ -138,11 +137,11 @@ std::string describe_program_end(const started_program& program, const program_e
 // closed); false where the system refuses.
 bool make_stdout(FILE* file);
 
-// Windows: creates the named pipe \\.\pipe\NAME (argument index from skip
-// on), waits for one reader to connect, and makes it standard output; false
-// with the reason. Elsewhere such a name is an ordinary file.
+// Windows: creates the named pipe \\.\pipe\NAME, waits for one reader
+// to connect, and makes it standard output; false with the reason.
+// Elsewhere such a name is an ordinary file.
 bool is_named_pipe_name(const std::string& name);
-bool serve_named_pipe_on_stdout(char** argv, int index, size_t skip, std::string* reason);
+bool serve_named_pipe_on_stdout(const std::string& name, std::string* reason);
 
 // Waits until a pipe's reader has taken every byte written to standard
 // output (Windows discards what a named pipe still holds when its server

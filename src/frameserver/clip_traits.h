@@ -40,7 +40,37 @@ inline std::string audio_shape_fault(const AVS_VideoInfo& vi, int64_t max_channe
     return text;
 }
 
+// The clip's audio as a stream carries it.
+struct audio_shape {
+    int rate = 0;  // 0: no audio
+    int channels = 0;
+    int sample_type = 0;
+    int sample_bytes = 0;     // of one channel
+    size_t frame_bytes = 0;   // of one sample of every channel
+    int64_t total = 0;        // sample frames
+};
+
+inline audio_shape audio_shape_of(const AVS_VideoInfo& vi)
+{
+    audio_shape a;
+    if (vi.audio_samples_per_second <= 0 || vi.nchannels <= 0 || vi.num_audio_samples < 0)
+        return a;
+    a.rate = vi.audio_samples_per_second;
+    a.channels = vi.nchannels;
+    a.sample_type = vi.sample_type;
+    a.sample_bytes = sample_bytes(vi.sample_type);
+    a.frame_bytes = static_cast<size_t>(a.sample_bytes) * static_cast<size_t>(a.channels);
+    a.total = vi.num_audio_samples;
+    return a;
+}
+
 enum field_order { FIELD_PROGRESSIVE, FIELD_TFF, FIELD_BFF };
+
+inline const char* field_order_word(field_order order)
+{
+    static const char* const words[] = {"progressive", "tff", "bff"};
+    return words[order];
+}
 
 // Field-based clips count as interlaced; the top-field-first bit alone
 // does not make a clip interlaced.

@@ -269,3 +269,19 @@ bool read_frame_duration(AVS_ScriptEnvironment* env, const AVS_VideoFrame* frame
     *den = d;
     return true;
 }
+
+std::vector<std::pair<int64_t, int64_t>> read_first_durations(AVS_Clip* clip, AVS_ScriptEnvironment* env,
+                                                              const AVS_VideoInfo& vi, int count)
+{
+    std::vector<std::pair<int64_t, int64_t>> durations;
+    for (int n = 0; n < count && n < vi.num_frames; ++n) {
+        AVS_VideoFrame* ahead = avs.avs_get_frame(clip, n);
+        if (!ahead)
+            break;  // the stream reports it when it comes to it
+        int64_t num = vi.fps_denominator, den = vi.fps_numerator;
+        read_frame_duration(env, ahead, &num, &den);
+        avs.avs_release_video_frame(ahead);
+        durations.emplace_back(num, den);
+    }
+    return durations;
+}

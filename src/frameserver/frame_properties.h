@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "frameserver/avs_c.h"
@@ -61,6 +62,15 @@ frame_properties read_first_frame_properties(AVS_Clip* clip, AVS_ScriptEnvironme
 // source plugin sets for variable-rate video); false where the frame server
 // or the frame has none, leaving num and den as they were.
 bool read_frame_duration(AVS_ScriptEnvironment* env, const AVS_VideoFrame* frame, int64_t* num, int64_t* den);
+
+// The durations of the first count frames (each its own, else the clip's
+// rate), fetched ahead of the stream: a variable-rate source strays from
+// its average rate within its first few frames, and the frame server's
+// cache usually still holds them when the stream fetches them again. Stops
+// at a frame that is not delivered: the stream reports it when it comes to
+// it.
+std::vector<std::pair<int64_t, int64_t>> read_first_durations(AVS_Clip* clip, AVS_ScriptEnvironment* env,
+                                                              const AVS_VideoInfo& vi, int count);
 
 // The field order _FieldBased gives; the caller checks it is present.
 inline field_order field_order_of_property(int field_based)

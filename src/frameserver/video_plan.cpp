@@ -5,15 +5,11 @@
 #include <string>
 
 #include "common/diag.h"
+#include "common/numbers.h"
 #include "frameserver/avs_library.h"
 #include "frameserver/avs_values.h"
 
 namespace {
-
-constexpr uint32_t fourcc(unsigned a, unsigned b, unsigned c, unsigned d)
-{
-    return a | b << 8 | c << 16 | d << 24;
-}
 
 // An alpha plane is found by its id, which only AviSynth+ gives.
 bool alpha_planes_readable()
@@ -21,10 +17,9 @@ bool alpha_planes_readable()
     return avs.avs_get_read_ptr_p && avs.avs_get_pitch_p && avs.avs_get_row_size_p && avs.avs_get_height_p;
 }
 
-// The layout of a format where the carrier takes it, with ffmpeg's raw
-// FourCC (libavcodec's raw pixel format tags) and YUV4MPEG2's tag; false
-// where there is none. An alpha plane is kept where the carrier takes it
-// and ffmpeg has a FourCC for it, otherwise it is not written.
+// The layout of a format where the carrier takes it; false where there is
+// none. An alpha plane is kept where the carrier takes it and ffmpeg has a
+// raw FourCC for it, otherwise it is not written.
 bool layout_of(const pixel_format& f, video_carrier carrier, video_layout* layout)
 {
     if (f.bits > 16)
@@ -36,12 +31,11 @@ bool layout_of(const pixel_format& f, video_carrier carrier, video_layout* layou
     l.pixel_bytes = l.sample_bytes;
     l.shift_w = f.shift_w;
     l.shift_h = f.shift_h;
-    const unsigned deep = static_cast<unsigned>(f.bits);
+    char shape[16] = "";  // "420", "444p10", "mono16"
     switch (f.kind) {
     case PIXEL_MONO:
         l.planes = 1;
-        l.fourcc = f.bits == 8 ? fourcc('Y', '8', '0', '0') : fourcc('Y', '1', 0, deep);
-        snprintf(l.y4m_tag, sizeof l.y4m_tag, f.bits == 8 ? "mono" : "mono%d", f.bits);
+        snprintf(shape, sizeof shape, f.bits == 8 ? "mono" : "mono%d", f.bits);
         break;
     case PIXEL_PLANAR_YUV: {
         const bool is_444 = f.shift_w == 0 && f.shift_h == 0, is_422 = f.shift_w == 1 && f.shift_h == 0,
@@ -49,24 +43,12 @@ bool layout_of(const pixel_format& f, video_carrier carrier, video_layout* layou
         if (!(is_444 || is_422 || is_420 || (is_411 && f.bits == 8)))
             return false;
         const char* chroma = is_444 ? "444" : is_422 ? "422" : is_420 ? "420" : "411";
-        const unsigned subsampling = is_444 ? 0 : is_422 ? 10 : 11;  // ffmpeg's code in its deeper FourCCs
-        snprintf(l.y4m_tag, sizeof l.y4m_tag, f.bits == 8 ? "%s" : "%sp%d", chroma, f.bits);
+        snprintf(shape, sizeof shape, f.bits == 8 ? "%s" : "%sp%d", chroma, f.bits);
         // ffmpeg has no 4:2:0 alpha at 12 bits, and none at 14.
         const bool alpha = carrier == CARRIER_MATROSKA && f.alpha && alpha_planes_readable() && !is_411 &&
                            (f.bits == 8 || f.bits == 10 || f.bits == 16 || (f.bits == 12 && !is_420));
         l.planes = alpha ? 4 : 3;
-        if (alpha)
-            l.fourcc = fourcc('Y', '4', subsampling, deep);
-        else if (f.bits > 8)
-            l.fourcc = fourcc('Y', '3', subsampling, deep);
-        else
-            l.fourcc = is_444 ? fourcc('4', '4', '4', 'P')
-                       : is_422 ? fourcc('Y', '4', '2', 'B')
-                       : is_420 ? fourcc('I', '4', '2', '0')
-                                : fourcc('Y', '4', '1', 'B');
-        snprintf(l.name, sizeof l.name, "YUV%s%s", alpha ? "A" : "", l.y4m_tag);
-        if (alpha)
-            l.y4m_tag[0] = '\0';
+        snprintf(l.name, sizeof l.name, "YUV%s%s", alpha ? "A" : "", shape);
         break;
     }
     case PIXEL_PLANAR_RGB: {
@@ -74,7 +56,6 @@ bool layout_of(const pixel_format& f, video_carrier carrier, video_layout* layou
             return false;
         const bool alpha = f.alpha && alpha_planes_readable() && f.bits != 14;
         l.planes = alpha ? 4 : 3;
-        l.fourcc = fourcc('G', alpha ? '4' : '3', 0, deep);
         snprintf(l.name, sizeof l.name, f.bits == 8 ? "RGB%sP" : "RGB%sP%d", alpha ? "A" : "", f.bits);
         break;
     }
@@ -85,15 +66,13 @@ bool layout_of(const pixel_format& f, video_carrier carrier, video_layout* layou
             return false;
         l.planes = 1;
         l.pixel_bytes = (f.alpha ? 4 : 3) * l.sample_bytes;
-        l.fourcc = f.bits == 8 ? (f.alpha ? fourcc('B', 'G', 'R', 'A') : fourcc('B', 'G', 'R', 24))
-                               : (f.alpha ? fourcc('B', 'R', 'A', 64) : fourcc('B', 'G', 'R', 48));
         snprintf(l.name, sizeof l.name, "RGB%d", l.pixel_bytes * 8);
         break;
     default:
         return false;
     }
     if (!l.name[0])
-        snprintf(l.name, sizeof l.name, "YUV%s", l.y4m_tag);
+        snprintf(l.name, sizeof l.name, "YUV%s", shape);
     *layout = l;
     return true;
 }
@@ -317,15 +296,14 @@ video_plan plan_video(AVS_Clip** clip, AVS_ScriptEnvironment* env, int depth, vi
     plan.frame0 = read_first_frame_properties(*clip, env, *plan.vi);
     plan.order = plan.frame0.field_based != PROPERTY_ABSENT ? field_order_of_property(plan.frame0.field_based)
                                                             : clip_field_order(*plan.vi);
+    // The classic y4m stream says only what the clip's flags say; a deeper
+    // one what frame 0 says of itself.
+    plan.header_says_frame0 = depth != DEPTH_DEFAULT;
+    plan.header_order = plan.header_says_frame0 ? plan.order : clip_field_order(*plan.vi);
     if (plan.frame0.sar_num > 0) {
-        int64_t a = plan.frame0.sar_num, b = plan.frame0.sar_den;
-        while (b) {
-            const int64_t rest = a % b;
-            a = b;
-            b = rest;
-        }
-        plan.sar_num = plan.frame0.sar_num / a;
-        plan.sar_den = plan.frame0.sar_den / a;
+        plan.sar_num = plan.frame0.sar_num;
+        plan.sar_den = plan.frame0.sar_den;
+        reduce_fraction(&plan.sar_num, &plan.sar_den);
     }
     return plan;
 }

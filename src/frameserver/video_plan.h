@@ -32,8 +32,6 @@ struct video_layout {
     int bits;               // per sample
     int sample_bytes;       // per sample: 1, or 2 (16-bit little-endian words, as the frame server holds them)
     int pixel_bytes;        // packed RGB: per pixel (3, 4, 6 or 8); otherwise sample_bytes
-    char y4m_tag[16];       // YUV4MPEG2's chroma tag ("420", "444p10", "mono16"); empty where it has none
-    uint32_t fourcc;        // ffmpeg's raw FourCC for the layout (Matroska's ColourSpace)
     char name[24];          // for messages: "YUV420", "YUV444p10", "YUVA420", "RGB32", "RGBP10"
 };
 
@@ -44,6 +42,10 @@ struct video_plan {
     field_order order = FIELD_PROGRESSIVE;  // frame 0's _FieldBased where it has one, else the clip's flags
     int64_t sar_num = 0, sar_den = 0;   // frame 0's _SARNum/_SARDen in lowest terms (64:64 is 1:1); 0 where absent
     frame_properties frame0;            // of the clip as written, after any conversion
+    // What a y4m header says: by default the clip's own flags and nothing
+    // of frame 0 (the classic header); with --depth frame 0's own words.
+    bool header_says_frame0 = false;
+    field_order header_order = FIELD_PROGRESSIVE;
     int source_bits = 8;                // of the clip before the plan converted it (32: float)
 };
 

@@ -5,6 +5,8 @@
 
 #include "reports/encoder_args.h"
 
+#include "common/numbers.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cmath>
@@ -40,6 +42,7 @@ const char* const svtav1_matrices[MATRIX_CODES] = {
     "identity", "bt709",      nullptr,     nullptr,     "fcc",       "bt470bg",   "bt601", "smpte240",
     "ycgco",    "bt2020-ncl", "bt2020-cl", "smpte2085", "chroma-ncl", "chroma-cl", "ictcp"};
 
+// Each encoder's facts: its options, its names, and what it takes.
 struct encoder_words {
     const char* name;
     const char* depth_option;
@@ -52,15 +55,39 @@ struct encoder_words {
     const char* range_option;
     const char* limited;
     const char* full;
+    // What it encodes: 4:2:0 only (SVT-AV1) or also 4:2:2, 4:4:4 and mono,
+    // up to how many bits, in its own words.
+    bool only_420;
+    int deepest;
+    const char* takes;
+    const char* csp_option;          // brings a layout that is not 4:2:0 to 4:2:0 unless told (x264)
+    bool told_input_range;           // takes a y4m stream without a range as limited (x264)
+    const char* chromaloc_option;    // _ChromaLocation as its number; null:
+    const char* chroma_position_option;  // left or top-left by name only
+    const char* sar_option;          // 16 bits a term; null: none
+    const char* tff, *bff;           // flags for the field order (x264),
+    const char* interlace_option;    // or one option with tff or bff (x265); null: none
+    bool field_pair_rows;            // codes fields in pairs of macroblock rows (x264)
+    const char* mastering_option;
+    bool mastering_decimals;         // the display in decimals, not in units of 0.00002 and 0.0001
+    const char* light_level_option;
+    const char* hdr10_flag;          // null: none
+    bool warns_of_repeats;           // of an option given twice, whose last it takes (SvtAv1EncApp)
 };
 
 const encoder_words words[] = {
     {"x264", "--output-depth", "--colorprim", "--transfer", "--colormatrix", x26x_primaries, x26x_transfers,
-     x264_matrices, "--range", "tv", "pc"},
+     x264_matrices, "--range", "tv", "pc", false, 10, "x264 takes 4:2:0, 4:2:2, 4:4:4 and mono at 8 or 10 bits",
+     "--output-csp", true, "--chromaloc", nullptr, "--sar", "--tff", "--bff", nullptr, true, "--mastering-display",
+     false, "--cll", nullptr, false},
     {"x265", "--output-depth", "--colorprim", "--transfer", "--colormatrix", x26x_primaries, x26x_transfers,
-     x265_matrices, "--range", "limited", "full"},
+     x265_matrices, "--range", "limited", "full", false, 12,
+     "x265 takes 4:2:0, 4:2:2, 4:4:4 and mono at 8, 10 or 12 bits", nullptr, false, "--chromaloc", nullptr, "--sar",
+     nullptr, nullptr, "--interlace", false, "--master-display", false, "--max-cll", "--hdr10", false},
     {"SVT-AV1", "--input-depth", "--color-primaries", "--transfer-characteristics", "--matrix-coefficients",
-     svtav1_primaries, svtav1_transfers, svtav1_matrices, "--color-range", "studio", "full"},
+     svtav1_primaries, svtav1_transfers, svtav1_matrices, "--color-range", "studio", "full", true, 10,
+     "SVT-AV1 takes 4:2:0 at 8 or 10 bits", nullptr, false, nullptr, "--chroma-sample-position", nullptr, nullptr,
+     nullptr, nullptr, false, "--mastering-display", true, "--content-light", nullptr, true},
 };
 
 bool is_420(const video_layout& l)
@@ -77,31 +104,19 @@ bool is_444(const video_layout& l)
 // Why the encoder cannot take the stream, or empty. x264 encodes 4:2:0,
 // 4:2:2, 4:4:4 and mono at 8 or 10 bits, x265 (Debian's build has all
 // three depths) at 8, 10 or 12, SVT-AV1 4:2:0 at 8 or 10.
-std::string refusal_of(encoder_kind encoder, const video_layout& l)
+std::string refusal_of(const encoder_words& w, const video_layout& l)
 {
-    const bool shape = encoder == ENCODER_SVTAV1
-                           ? is_420(l)
-                           : l.kind == PIXEL_MONO || (l.kind == PIXEL_PLANAR_YUV && l.shift_h <= l.shift_w &&
-                                                      l.shift_w <= 1 && (l.shift_h == 0 || l.shift_w == 1));
-    const int deepest = encoder == ENCODER_X265 ? 12 : 10;
-    if (shape && l.bits <= deepest)
+    const bool shape = w.only_420 ? is_420(l)
+                                  : l.kind == PIXEL_MONO || (l.kind == PIXEL_PLANAR_YUV && l.shift_h <= l.shift_w &&
+                                                             l.shift_w <= 1 && (l.shift_h == 0 || l.shift_w == 1));
+    if (shape && l.bits <= w.deepest)
         return "";
-    const char* takes = encoder == ENCODER_X264   ? "x264 takes 4:2:0, 4:2:2, 4:4:4 and mono at 8 or 10 bits"
-                        : encoder == ENCODER_X265 ? "x265 takes 4:2:0, 4:2:2, 4:4:4 and mono at 8, 10 or 12 bits"
-                                                  : "SVT-AV1 takes 4:2:0 at 8 or 10 bits";
-    std::string refusal = std::string(takes) + ", not " + l.name;
+    std::string refusal = std::string(w.takes) + ", not " + l.name;
     if (shape)
-        refusal += ": --depth=" + std::to_string(deepest) + " writes " + std::to_string(deepest) + " bits";
-    else if (encoder == ENCODER_SVTAV1)
+        refusal += ": --depth=" + std::to_string(w.deepest) + " writes " + std::to_string(w.deepest) + " bits";
+    else if (w.only_420)
         refusal += ": ConvertToYUV420() at the script's end gives 4:2:0";
     return refusal;
-}
-
-// The field order the header of the "video" stream says, with the same
-// options: the clip's flags by default, frame 0's with --depth.
-field_order stream_header_order(const video_plan& plan)
-{
-    return plan.depth == DEPTH_DEFAULT ? clip_field_order(*plan.vi) : plan.order;
 }
 
 const char* name_for(const char* const* names, int count, int code)
@@ -109,16 +124,6 @@ const char* name_for(const char* const* names, int count, int code)
     return code >= 0 && code < count ? names[code] : nullptr;
 }
 
-std::string decimal(double value)
-{
-    char text[32];
-    snprintf(text, sizeof text, "%.6f", value);
-    std::string s = text;
-    s.erase(s.find_last_not_of('0') + 1);
-    if (s.back() == '.')
-        s.pop_back();
-    return s;
-}
 
 }  // namespace
 
@@ -127,9 +132,9 @@ std::string mastering_display_text(encoder_kind encoder, const mastering_display
     // The properties hold red, green, blue; the encoders take green, blue,
     // red.
     const int order[3] = {1, 2, 0};
-    const bool decimals = encoder == ENCODER_SVTAV1;
-    auto chromaticity = [&](double v) { return decimals ? decimal(v) : std::to_string(std::llround(v * 50000)); };
-    auto luminance = [&](double v) { return decimals ? decimal(v) : std::to_string(std::llround(v * 10000)); };
+    const bool decimals = words[encoder].mastering_decimals;
+    auto chromaticity = [&](double v) { return decimals ? decimal_text(v, 6) : std::to_string(std::llround(v * 50000)); };
+    auto luminance = [&](double v) { return decimals ? decimal_text(v, 6) : std::to_string(std::llround(v * 10000)); };
     std::string text;
     for (int i = 0; i < 3; ++i) {
         const int c = order[i];
@@ -141,33 +146,30 @@ std::string mastering_display_text(encoder_kind encoder, const mastering_display
     return text;
 }
 
-encoder_line encoder_args_for(encoder_kind encoder, const video_plan& plan)
-{
-    const encoder_words& w = words[encoder];
-    const video_layout& l = plan.layout;
-    const frame_properties& p = plan.frame0;
+namespace {
+
+// The line as it grows: each option with its value, each note.
+struct line_builder {
+    const encoder_words& w;
     encoder_line line;
-    line.refusal = refusal_of(encoder, l);
-    if (!line.refusal.empty())
-        return line;
-    auto option = [&](const std::string& name, const std::string& value = "", bool quoted = true) {
+    void option(const std::string& name, const std::string& value = "", bool quoted = true)
+    {
         line.args += (line.args.empty() ? "" : " ") + name;
         line.argv.push_back(name);
         if (!value.empty()) {
             line.args += quoted ? " \"" + value + "\"" : " " + value;
             line.argv.push_back(value);
         }
-    };
-    auto note = [&](const std::string& text) { line.notes.push_back(w.name + std::string(" ") + text); };
+    }
+    void note(const std::string& text) { line.notes.push_back(w.name + std::string(" ") + text); }
+};
 
-    option(w.depth_option, std::to_string(l.bits), false);
-    const std::string depth_loss = hdr_depth_loss(plan);
-    if (!depth_loss.empty())
-        line.notes.push_back(depth_loss);
-    // x264 would bring any other layout to 4:2:0.
-    if (encoder == ENCODER_X264 && !is_420(l))
-        option("--output-csp", l.kind == PIXEL_MONO ? "i400" : l.shift_w ? "i422" : "i444");
-
+// Primaries, transfer and matrix, each by the encoder's name for it.
+void add_colour(line_builder& b, const video_plan& plan)
+{
+    const encoder_words& w = b.w;
+    const video_layout& l = plan.layout;
+    const frame_properties& p = plan.frame0;
     struct {
         const char* option;
         const char* const* names;
@@ -184,93 +186,142 @@ encoder_line encoder_args_for(encoder_kind encoder, const video_plan& plan)
         // H.264, HEVC and AV1 allow the identity matrix (GBR) only where
         // chroma is not subsampled.
         if (c.names == w.matrices && c.code == 0 && !is_444(l)) {
-            note(std::string("takes the identity matrix (_Matrix 0) only for 4:4:4, and this stream is ") + l.name +
+            b.note(std::string("takes the identity matrix (_Matrix 0) only for 4:4:4, and this stream is ") + l.name +
                  ": it is left out");
             continue;
         }
         if (name)
-            option(c.option, name);
+            b.option(c.option, name);
         else
-            note("has no name for " + std::string(c.what) + " " + std::to_string(c.code) + " here: it is left out");
+            b.note("has no name for " + std::string(c.what) + " " + std::to_string(c.code) + " here: it is left out");
     }
 
+}
+
+void add_range_and_siting(line_builder& b, const video_plan& plan)
+{
+    const encoder_words& w = b.w;
+    const video_layout& l = plan.layout;
+    const frame_properties& p = plan.frame0;
     if (p.colour_range != PROPERTY_ABSENT) {
         const char* range = p.colour_range == 0 ? w.full : w.limited;
-        option(w.range_option, range);
+        b.option(w.range_option, range);
         // x264 takes a stream without a range in its header as limited and
         // would expand full-range samples: it is told they are full already.
-        if (encoder == ENCODER_X264 && plan.depth == DEPTH_DEFAULT)
-            option("--input-range", range);
+        if (w.told_input_range && plan.depth == DEPTH_DEFAULT)
+            b.option("--input-range", range);
     }
 
     if (is_420(l) && p.chroma_location != PROPERTY_ABSENT) {
-        if (encoder != ENCODER_SVTAV1)
-            option("--chromaloc", std::to_string(p.chroma_location), false);
+        if (w.chromaloc_option)
+            b.option(w.chromaloc_option, std::to_string(p.chroma_location), false);
         else if (p.chroma_location == 0 || p.chroma_location == 2)
-            option("--chroma-sample-position", p.chroma_location == 0 ? "left" : "topleft");
+            b.option(w.chroma_position_option, p.chroma_location == 0 ? "left" : "topleft");
         else
-            note("takes only left and top-left chroma siting: _ChromaLocation " + std::to_string(p.chroma_location) +
+            b.note("takes only left and top-left chroma siting: _ChromaLocation " + std::to_string(p.chroma_location) +
                  " is left out");
     }
 
+}
+
+void add_aspect(line_builder& b, const video_plan& plan)
+{
+    const encoder_words& w = b.w;
     if (plan.sar_num > 0) {
         const int64_t num = plan.sar_num, den = plan.sar_den;
         const std::string sar = std::to_string(num) + ":" + std::to_string(den);
         // The VUI holds each in 16 bits; x265 would wrap a larger one and
         // x264 halve it until it fits.
-        if (encoder != ENCODER_SVTAV1 && (num > 65535 || den > 65535))
-            note("holds an aspect ratio in 16 bits a term, and " + sar + " (in lowest terms) does not fit: it is "
+        if (w.sar_option && (num > 65535 || den > 65535))
+            b.note("holds an aspect ratio in 16 bits a term, and " + sar + " (in lowest terms) does not fit: it is "
                  "left out");
-        else if (encoder != ENCODER_SVTAV1)
-            option("--sar", sar, false);
+        else if (w.sar_option)
+            b.option(w.sar_option, sar, false);
         else if (num != den)
-            note("has no option for the aspect ratio: the encode loses " + std::to_string(num) + ":" +
+            b.note("has no option for the aspect ratio: the encode loses " + std::to_string(num) + ":" +
                  std::to_string(den));
     }
 
+}
+
+// False where the field order makes the stream one the encoder refuses.
+bool add_fields(line_builder& b, const video_plan& plan)
+{
+    const encoder_words& w = b.w;
+    const video_layout& l = plan.layout;
     // x264 codes interlaced video in field pairs of macroblock rows: the
     // height must divide into them (by 4 for 4:2:0, else by 2), or x264
     // refuses the stream. The line then leaves the field order out; where
     // the stream's own header says it is interlaced, x264 takes that and
     // refuses the stream whatever the line says.
     const int field_rows = l.kind == PIXEL_PLANAR_YUV && l.shift_h == 1 ? 4 : 2;
-    if (plan.order != FIELD_PROGRESSIVE && encoder == ENCODER_X264 && plan.vi->height % field_rows != 0) {
+    if (plan.order != FIELD_PROGRESSIVE && w.field_pair_rows && plan.vi->height % field_rows != 0) {
         const std::string rows = "x264 codes interlaced video only at a height divisible by " +
                                  std::to_string(field_rows) + " (here " + std::to_string(plan.vi->height) + ")";
-        if (stream_header_order(plan) != FIELD_PROGRESSIVE) {
-            line.refusal = rows + ", and the stream's header says it is interlaced: crop it to such a height, or "
+        if (plan.header_order != FIELD_PROGRESSIVE) {
+            b.line.refusal = rows + ", and the stream's header says it is interlaced: crop it to such a height, or "
                                   "AssumeFrameBased() at the script's end encodes it as progressive";
-            return line;
+            return false;
         }
-        line.notes.push_back(rows + ": the " + (plan.order == FIELD_TFF ? "top" : "bottom") +
+        b.line.notes.push_back(rows + ": the " + (plan.order == FIELD_TFF ? "top" : "bottom") +
                              "-field-first frames are encoded as progressive");
     } else if (plan.order != FIELD_PROGRESSIVE) {
         const bool tff = plan.order == FIELD_TFF;
-        if (encoder == ENCODER_X264)
-            option(tff ? "--tff" : "--bff");
-        else if (encoder == ENCODER_X265)
-            option("--interlace", tff ? "tff" : "bff");
+        if (w.tff)
+            b.option(tff ? w.tff : w.bff);
+        else if (w.interlace_option)
+            b.option(w.interlace_option, tff ? "tff" : "bff");
         else
-            note(std::string("has no option for interlaced video: the ") + (tff ? "top" : "bottom") +
+            b.note(std::string("has no option for interlaced video: the ") + (tff ? "top" : "bottom") +
                  "-field-first frames are encoded as progressive");
     }
 
+    return true;
+}
+
+void add_hdr10(line_builder& b, encoder_kind encoder, const video_plan& plan)
+{
+    const encoder_words& w = b.w;
+    const frame_properties& p = plan.frame0;
     const mastering_display& m = p.mastering;
     const bool hdr = (m.has_primaries && m.has_luminance) || p.has_light_level;
     if (m.has_primaries && m.has_luminance)
-        option(encoder == ENCODER_X265 ? "--master-display" : "--mastering-display",
-               mastering_display_text(encoder, m));
+        b.option(w.mastering_option, mastering_display_text(encoder, m));
     else if (m.has_primaries || m.has_luminance)
-        note(std::string("needs both the mastering display's primaries and its luminance; frame 0 gives only its ") +
+        b.note(std::string("needs both the mastering display's primaries and its luminance; frame 0 gives only its ") +
              (m.has_primaries ? "primaries" : "luminance") + ", and the display is left out");
     if (p.has_light_level) {
         const std::string levels = std::to_string(std::llround(p.max_content_light)) + "," +
                                    std::to_string(std::llround(p.max_frame_average_light));
-        option(encoder == ENCODER_X264 ? "--cll" : encoder == ENCODER_X265 ? "--max-cll" : "--content-light", levels);
+        b.option(w.light_level_option, levels);
     }
-    if (encoder == ENCODER_X265 && hdr)
-        option("--hdr10");
-    return line;
+    if (w.hdr10_flag && hdr)
+        b.option(w.hdr10_flag);
+}
+
+}  // namespace
+
+encoder_line encoder_args_for(encoder_kind encoder, const video_plan& plan)
+{
+    line_builder b{words[encoder], {}};
+    const video_layout& l = plan.layout;
+    b.line.refusal = refusal_of(b.w, l);
+    if (!b.line.refusal.empty())
+        return b.line;
+    b.option(b.w.depth_option, std::to_string(l.bits), false);
+    const std::string depth_loss = hdr_depth_loss(plan);
+    if (!depth_loss.empty())
+        b.line.notes.push_back(depth_loss);
+    // x264 would bring any other layout to 4:2:0.
+    if (b.w.csp_option && !is_420(l))
+        b.option(b.w.csp_option, l.kind == PIXEL_MONO ? "i400" : l.shift_w ? "i422" : "i444");
+    add_colour(b, plan);
+    add_range_and_siting(b, plan);
+    add_aspect(b, plan);
+    if (!add_fields(b, plan))
+        return b.line;
+    add_hdr10(b, encoder, plan);
+    return b.line;
 }
 
 encoder_line settle_encoder_line(encoder_kind encoder, const video_plan& plan)
@@ -316,7 +367,9 @@ std::vector<std::string> options_to_tell(encoder_kind encoder, const encoder_lin
     for (size_t i = 0; i < line.argv.size(); ++i) {
         const bool option = line.argv[i].rfind("--", 0) == 0;
         const bool has_value = option && i + 1 < line.argv.size() && line.argv[i + 1].rfind("--", 0) != 0;
-        const bool user_gives_it = encoder == ENCODER_SVTAV1 && option &&
+        // Where the encoder warns of a repeated option, the user's own
+        // stands alone.
+        const bool user_gives_it = words[encoder].warns_of_repeats && option &&
                                    std::find(user_args.begin(), user_args.end(), line.argv[i]) != user_args.end();
         if (!user_gives_it) {
             options.push_back(line.argv[i]);

@@ -8,6 +8,7 @@
 #include "frameserver/avs_library.h"
 #include "frameserver/property_json.h"
 #include "frameserver/video_plan.h"
+#include "writers/format.h"
 #include "frameserver/clip_traits.h"
 
 uint64_t video_duration_seconds(int num_frames, unsigned fps_numerator, unsigned fps_denominator)
@@ -74,13 +75,13 @@ std::string stream_json(AVS_Clip* clip, AVS_ScriptEnvironment* env, int depth, v
     const video_layout& l = plan.layout;
     // The default y4m header is the classic one: the clip's flags, no
     // aspect ratio.
-    const bool classic = carrier == CARRIER_Y4M && depth == DEPTH_DEFAULT;
-    const field_order order = classic ? clip_field_order(*plan.vi) : plan.order;
+    const bool classic = carrier == CARRIER_Y4M && !plan.header_says_frame0;
+    const field_order order = carrier == CARRIER_Y4M ? plan.header_order : plan.order;
     std::string json = "{\"layout\": " + json_string(l.name) + ", \"depth\": " + json_integer(l.bits);
     if (carrier == CARRIER_Y4M)
-        json += ", \"y4m_tag\": " + json_string(std::string("C") + l.y4m_tag);
+        json += ", \"y4m_tag\": " + json_string("C" + y4m_chroma_tag(l));
     else
-        json += ", \"fourcc\": " + fourcc_json(l.fourcc);
+        json += ", \"fourcc\": " + fourcc_json(raw_fourcc(l));
     json += ", \"width\": " + json_integer(plan.vi->width) + ", \"height\": " + json_integer(plan.vi->height);
     json += ", \"field_order\": \"" + std::string(field_order_names[order]) + "\", \"sar\": ";
     const std::string sar = std::to_string(plan.sar_num) + ":" + std::to_string(plan.sar_den);

@@ -1,26 +1,31 @@
-// meter: fetches every frame of the clip as the script gives it (no
-// conversion), writes no stream, and reports how fast the script delivered
+// meter: the pump fetches every frame of the clip as the script gives it
+// (no conversion) and writes no stream; this reports how fast the script delivered
 // them, how much memory and processor time it took, and where it was slow.
 // What it measures is the script: the tool adds nothing but a clock.
 #pragma once
 
-#include <cstdio>
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "frameserver/avs_c.h"
-#include "frameserver/property_json.h"
+#include "common/platform.h"
 
-struct meter_options {
-    bool json = false;   // the report as one JSON object
-    bool ascii = false;  // the picture of speed in ASCII
-    FILE* log = nullptr; // --log: a CSV row a frame; created by the caller, closed here
-    std::string log_path;
-    frame_props_file frame_props;  // --frame-props
-    int first_frame = 0;           // of the range (-s), for the report and the rows
+// What one run measured: the pump times each fetch it makes.
+struct meter_measurement {
+    const char* unit = "frames";  // or "seconds" (of audio, a block each)
+    int64_t total = 0;            // units the clip has
+    std::vector<float> times;     // milliseconds to deliver each unit fetched
+    // From the first fetch to the last delivery; the process's usage is
+    // read at the same two moments, so that busy cores are its processor
+    // time over this very stretch.
+    double wall_seconds = 0;
+    process_usage before, after;
 };
 
-// A clip without video is read a second of audio at a time instead.
-void run_meter(AVS_Clip* clip, AVS_ScriptEnvironment* env, meter_options& options);
+// The report, on standard output: as text, or as one JSON object.
+void print_meter_report(const meter_measurement& m, AVS_ScriptEnvironment* env, bool json, bool ascii,
+                        int first_frame);
 
 // The picture of speed across the run: each of up to 60 columns one
 // character for the run's share of that column, the fastest column the

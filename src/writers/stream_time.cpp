@@ -5,18 +5,9 @@
 #include <cstdlib>
 
 #include "common/diag.h"
+#include "common/numbers.h"
 
 namespace {
-
-int64_t gcd(int64_t a, int64_t b)
-{
-    while (b) {
-        int64_t t = a % b;
-        a = b;
-        b = t;
-    }
-    return a;
-}
 
 bool multiply(int64_t a, int64_t b, int64_t* product)
 {
@@ -40,15 +31,6 @@ bool scale(const exact_time& time, int64_t units, int64_t* whole, int64_t* rest)
 }
 
 }  // namespace
-
-void reduce_fraction(int64_t* num, int64_t* den)
-{
-    const int64_t g = gcd(*num < 0 ? -*num : *num, *den);
-    if (g > 1) {
-        *num /= g;
-        *den /= g;
-    }
-}
 
 bool add_time(exact_time& time, int64_t num, int64_t den)
 {

@@ -8,12 +8,11 @@
 #include <utility>
 #include <vector>
 
+#include "common/numbers.h"
+
 struct exact_time {
     int64_t num = 0, den = 1;  // seconds; den > 0
 };
-
-// num/den in lowest terms (den > 0).
-void reduce_fraction(int64_t* num, int64_t* den);
 
 // time += num/den seconds (num >= 0, den > 0). False, leaving time as it
 // was, where the sum cannot be held exactly in 64 bits.

@@ -1,83 +1,109 @@
 #include "writers/wave_header.h"
 
-#include <cstring>
-
 #include "common/diag.h"
 
-void put_u16(unsigned char* at, uint32_t v)
+namespace {
+
+void put_le(std::string& out, uint64_t value, int bytes)
 {
-    at[0] = static_cast<unsigned char>(v);
-    at[1] = static_cast<unsigned char>(v >> 8);
+    for (int i = 0; i < bytes; ++i)
+        out += static_cast<char>(value >> (8 * i));
 }
 
-void put_u32(unsigned char* at, uint32_t v)
+// A chunk: its id, its body's size and its body.
+void put_chunk(std::string& out, const char* id, const std::string& body)
 {
-    put_u16(at, v);
-    put_u16(at + 2, v >> 16);
+    out.append(id, 4);
+    put_le(out, body.size(), 4);
+    out += body;
 }
 
-bool wave_sizes_fit(uint16_t channels, uint32_t sample_bytes, int64_t sample_count)
+uint64_t frame_bytes(const wave_shape& s)
+{
+    return static_cast<uint64_t>(s.sample_bytes) * s.channels;
+}
+
+uint64_t count_of(const wave_shape& s)
+{
+    return s.sample_count > 0 ? static_cast<uint64_t>(s.sample_count) : 0;
+}
+
+}  // namespace
+
+bool wave_sizes_fit(const wave_shape& shape)
 {
     // The RIFF size is the data size plus the 72 header bytes after it, so
     // the data must stay below 2^32 - 72 = 0xFFFFFFB8.
-    const uint64_t count = sample_count > 0 ? static_cast<uint64_t>(sample_count) : 0;
-    const uint64_t frame_bytes = static_cast<uint64_t>(sample_bytes) * channels;
-    return count <= UINT32_MAX && (frame_bytes == 0 || count <= (0xFFFFFFB7u / frame_bytes));
+    const uint64_t count = count_of(shape), bytes = frame_bytes(shape);
+    return count <= UINT32_MAX && (bytes == 0 || count <= (0xFFFFFFB7u / bytes));
 }
 
-void put_fmt_chunk(unsigned char* b, uint16_t format_code, uint16_t channels, uint32_t sample_rate,
-                   uint32_t sample_bytes, uint32_t channel_mask)
+std::string fmt_chunk(const wave_shape& s)
 {
-    const uint64_t frame_bytes = static_cast<uint64_t>(sample_bytes) * channels;
-    memcpy(b + 0, "fmt ", 4);
-    put_u32(b + 4, 40);
-    put_u16(b + 8, 0xFFFE);  // WAVE_FORMAT_EXTENSIBLE
-    put_u16(b + 10, channels);
-    put_u32(b + 12, sample_rate);
-    put_u32(b + 16, static_cast<uint32_t>(frame_bytes * sample_rate));
-    put_u16(b + 20, static_cast<uint32_t>(frame_bytes));
-    put_u16(b + 22, sample_bytes * 8);
-    put_u16(b + 24, 22);
-    put_u16(b + 26, sample_bytes * 8);
-    put_u32(b + 28, channel_mask);
+    std::string body;
+    put_le(body, 0xFFFE, 2);  // WAVE_FORMAT_EXTENSIBLE
+    put_le(body, s.channels, 2);
+    put_le(body, s.sample_rate, 4);
+    put_le(body, static_cast<uint32_t>(frame_bytes(s) * s.sample_rate), 4);
+    put_le(body, static_cast<uint32_t>(frame_bytes(s)), 2);
+    put_le(body, s.sample_bytes * 8, 2);
+    put_le(body, 22, 2);  // the extension's size
+    put_le(body, s.sample_bytes * 8, 2);
+    put_le(body, s.channel_mask, 4);
     // Sub-format GUID {0000000X-0000-0010-8000-00AA00389B71}.
-    put_u32(b + 32, format_code);
-    put_u16(b + 36, 0x0000);
-    put_u16(b + 38, 0x0010);
-    static const unsigned char guid_tail[8] = {0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
-    memcpy(b + 40, guid_tail, 8);
+    put_le(body, s.format_code, 4);
+    put_le(body, 0x0000, 2);
+    put_le(body, 0x0010, 2);
+    body.append("\x80\x00\x00\xAA\x00\x38\x9B\x71", 8);
+    std::string chunk;
+    put_chunk(chunk, "fmt ", body);
+    return chunk;
 }
 
-wave_header build_wave_header(uint16_t format_code, uint16_t channels, uint32_t sample_rate, uint32_t sample_bytes,
-                              int64_t sample_count, uint32_t channel_mask)
+std::string build_wave_header(const wave_shape& shape)
 {
-    const uint64_t count = sample_count > 0 ? static_cast<uint64_t>(sample_count) : 0;
+    const uint64_t count = count_of(shape);
     uint32_t fact_count = static_cast<uint32_t>(count);
     if (count > UINT32_MAX) {
         diag_print(DIAG_WARN, "audio sample number over 32bit limit.\n");
         fact_count = UINT32_MAX;
     }
-
-    const uint64_t frame_bytes = static_cast<uint64_t>(sample_bytes) * channels;
-    const bool fits = frame_bytes == 0 || count <= (0xFFFFFFB7u / frame_bytes);
+    const uint64_t bytes = frame_bytes(shape);
     uint32_t data_size = UINT32_MAX, riff_size = UINT32_MAX;
-    if (fits) {
-        data_size = static_cast<uint32_t>(frame_bytes * fact_count);
+    if (bytes == 0 || count <= (0xFFFFFFB7u / bytes)) {
+        data_size = static_cast<uint32_t>(bytes * fact_count);
         riff_size = data_size + 72;
     } else {
         diag_print(DIAG_WARN, "audio size over 32bit limit (4GB), clients may truncate audio.\n");
     }
+    std::string fact;
+    put_le(fact, fact_count, 4);
 
-    wave_header h;
-    unsigned char* b = h.bytes;
-    memcpy(b + 0, "RIFF", 4);
-    put_u32(b + 4, riff_size);
-    memcpy(b + 8, "WAVE", 4);
-    put_fmt_chunk(b + 12, format_code, channels, sample_rate, sample_bytes, channel_mask);
-    memcpy(b + 60, "fact", 4);
-    put_u32(b + 64, 4);
-    put_u32(b + 68, fact_count);
-    memcpy(b + 72, "data", 4);
-    put_u32(b + 76, data_size);
-    return h;
+    std::string header = "RIFF";
+    put_le(header, riff_size, 4);
+    header += "WAVE" + fmt_chunk(shape);
+    put_chunk(header, "fact", fact);
+    header += "data";
+    put_le(header, data_size, 4);
+    return header;
+}
+
+std::string build_rf64_header(const wave_shape& shape)
+{
+    constexpr uint64_t HEADER_BYTES = 104;
+    const uint64_t count = count_of(shape);
+    const uint64_t data_size = frame_bytes(shape) * count;
+    std::string ds64;
+    put_le(ds64, data_size + HEADER_BYTES - 8, 8);  // everything after the RIFF size field
+    put_le(ds64, data_size, 8);
+    put_le(ds64, count, 8);
+    put_le(ds64, 0, 4);  // no table of other chunk sizes
+
+    std::string header = "RF64";
+    put_le(header, UINT32_MAX, 4);
+    header += "WAVE";
+    put_chunk(header, "ds64", ds64);
+    header += fmt_chunk(shape) + "data";
+    put_le(header, UINT32_MAX, 4);
+    return header;
 }

@@ -1,29 +1,38 @@
+// The WAV headers: RIFF with a WAVE_FORMAT_EXTENSIBLE "fmt " chunk, a
+// "fact" chunk and the "data" chunk's head; and RF64 (EBU Tech 3306) for
+// streams past 4 GiB, whose 32-bit sizes say 0xFFFFFFFF while a "ds64"
+// chunk carries the real ones in 64 bits, so that a reader of a pipe knows
+// the whole length up front. Both are built chunk by chunk, little-endian.
 #pragma once
 
 #include <cstdint>
-
-// RIFF/WAVE header with a WAVE_FORMAT_EXTENSIBLE "fmt " chunk, a "fact"
-// chunk and the "data" chunk header, serialised little-endian.
-struct wave_header {
-    unsigned char bytes[80];
-};
+#include <string>
 
 constexpr uint16_t WAVE_FORMAT_PCM = 1;
 constexpr uint16_t WAVE_FORMAT_IEEE_FLOAT = 3;
 
-// Sizes too large for the 32-bit fields become 0xFFFFFFFF, with a warning.
-// channel_mask gives the speaker positions (0: none given).
-wave_header build_wave_header(uint16_t format_code, uint16_t channels, uint32_t sample_rate, uint32_t sample_bytes,
-                              int64_t sample_count, uint32_t channel_mask = 0);
+struct wave_shape {
+    uint16_t format_code = WAVE_FORMAT_PCM;
+    uint16_t channels = 0;
+    uint32_t sample_rate = 0;
+    uint32_t sample_bytes = 0;  // of one channel
+    int64_t sample_count = 0;   // sample frames
+    uint32_t channel_mask = 0;  // speaker positions; 0: none given
+};
 
-// Whether the sizes of such a stream fit the header's 32-bit fields.
-bool wave_sizes_fit(uint16_t channels, uint32_t sample_bytes, int64_t sample_count);
+// 80 bytes. Sizes too large for the 32-bit fields become 0xFFFFFFFF, with
+// a warning.
+std::string build_wave_header(const wave_shape& shape);
 
-// The WAVE_FORMAT_EXTENSIBLE "fmt " chunk, header included: 48 bytes that
-// the RIFF and the RF64 headers share.
+// 104 bytes: "RF64", "ds64" (RIFF size, data size, sample count, an empty
+// table), the same "fmt " chunk, "data". No "fact" chunk: PCM and float
+// need none, ds64 holds the sample count, and readers warn of a chunk they
+// skip (flac does).
+std::string build_rf64_header(const wave_shape& shape);
+
+// Whether the sizes of such a stream fit the RIFF header's 32-bit fields.
+bool wave_sizes_fit(const wave_shape& shape);
+
+// The "fmt " chunk, head included: 48 bytes that both headers share.
 constexpr int FMT_CHUNK_BYTES = 48;
-void put_fmt_chunk(unsigned char* at, uint16_t format_code, uint16_t channels, uint32_t sample_rate,
-                   uint32_t sample_bytes, uint32_t channel_mask);
-
-void put_u16(unsigned char* at, uint32_t v);
-void put_u32(unsigned char* at, uint32_t v);
+std::string fmt_chunk(const wave_shape& shape);

@@ -3,8 +3,7 @@
 #include <cstring>
 #include <string>
 
-#include "writers/channel_mask.h"
-#include "writers/rf64_header.h"
+#include "frameserver/channel_mask.h"
 #include "writers/wave_header.h"
 
 namespace {
@@ -22,15 +21,27 @@ std::string text(const unsigned char* b)
     return std::string(reinterpret_cast<const char*>(b), 4);
 }
 
+wave_shape shape_of(uint16_t format, uint16_t channels, uint32_t rate, uint32_t bytes, int64_t count, uint32_t mask)
+{
+    wave_shape shape;
+    shape.format_code = format;
+    shape.channels = channels;
+    shape.sample_rate = rate;
+    shape.sample_bytes = bytes;
+    shape.sample_count = count;
+    shape.channel_mask = mask;
+    return shape;
+}
+
 }  // namespace
 
 TEST(Rf64Header, EveryFieldForAFilmLengthTrack)
 {
     // 90 minutes of 5.1 at 24 bits: 4,665,600,000 bytes of samples.
     const int64_t count = 5400LL * 48000;
-    rf64_header h = build_rf64_header(1, 6, 48000, 3, count, 0x3F);
-    const unsigned char* b = h.bytes;
-    EXPECT_EQ(sizeof h.bytes, 104u);
+    const std::string h = build_rf64_header(shape_of(1, 6, 48000, 3, count, 0x3F));
+    const unsigned char* b = reinterpret_cast<const unsigned char*>(h.data());
+    EXPECT_EQ(h.size(), 104u);
     EXPECT_EQ(text(b), "RF64");
     EXPECT_EQ(le(b + 4, 4), 0xFFFFFFFFu);
     EXPECT_EQ(text(b + 8), "WAVE");
@@ -41,8 +52,8 @@ TEST(Rf64Header, EveryFieldForAFilmLengthTrack)
     EXPECT_EQ(le(b + 36, 8), static_cast<uint64_t>(count));
     EXPECT_EQ(le(b + 44, 4), 0u);
     // The same "fmt " chunk as the plain header's, mask included.
-    wave_header plain = build_wave_header(1, 6, 48000, 3, 1000, 0x3F);
-    EXPECT_EQ(memcmp(b + 48, plain.bytes + 12, FMT_CHUNK_BYTES), 0);
+    const std::string plain = build_wave_header(shape_of(1, 6, 48000, 3, 1000, 0x3F));
+    EXPECT_EQ(memcmp(b + 48, plain.data() + 12, FMT_CHUNK_BYTES), 0);
     EXPECT_EQ(text(b + 48), "fmt ");
     EXPECT_EQ(le(b + 48 + 28, 4), 0x3Fu);
     EXPECT_EQ(text(b + 96), "data");
@@ -51,23 +62,24 @@ TEST(Rf64Header, EveryFieldForAFilmLengthTrack)
 
 TEST(Rf64Header, FloatAndEmptyTracks)
 {
-    rf64_header h = build_rf64_header(3, 2, 44100, 4, 0, 0x3);
-    EXPECT_EQ(le(h.bytes + 20, 8), 96u);
-    EXPECT_EQ(le(h.bytes + 28, 8), 0u);
-    EXPECT_EQ(le(h.bytes + 36, 8), 0u);
-    EXPECT_EQ(le(h.bytes + 48 + 32, 4), 3u);  // the float sub-format
-    EXPECT_EQ(le(h.bytes + 48 + 20, 2), 8u);  // block align
+    const std::string h = build_rf64_header(shape_of(3, 2, 44100, 4, 0, 0x3));
+    const unsigned char* b = reinterpret_cast<const unsigned char*>(h.data());
+    EXPECT_EQ(le(b + 20, 8), 96u);
+    EXPECT_EQ(le(b + 28, 8), 0u);
+    EXPECT_EQ(le(b + 36, 8), 0u);
+    EXPECT_EQ(le(b + 48 + 32, 4), 3u);  // the float sub-format
+    EXPECT_EQ(le(b + 48 + 20, 2), 8u);  // block align
 }
 
 TEST(WaveHeader, SizesFitExactlyWhereNoWarningFires)
 {
     // 0xFFFFFFB7 bytes is the largest data the 32-bit RIFF size holds.
-    EXPECT_TRUE(wave_sizes_fit(1, 1, 0xFFFFFFB7));
-    EXPECT_FALSE(wave_sizes_fit(1, 1, 0xFFFFFFB8));
-    EXPECT_TRUE(wave_sizes_fit(6, 3, 238609290));  // 4,294,967,220 bytes
-    EXPECT_FALSE(wave_sizes_fit(6, 3, 238609291));
-    EXPECT_FALSE(wave_sizes_fit(0, 0, 0x100000000));  // the sample count alone
-    EXPECT_TRUE(wave_sizes_fit(2, 2, 0));
+    EXPECT_TRUE(wave_sizes_fit(shape_of(1, 1, 48000, 1, 0xFFFFFFB7, 0)));
+    EXPECT_FALSE(wave_sizes_fit(shape_of(1, 1, 48000, 1, 0xFFFFFFB8, 0)));
+    EXPECT_TRUE(wave_sizes_fit(shape_of(1, 6, 48000, 3, 238609290, 0)));  // 4,294,967,220 bytes
+    EXPECT_FALSE(wave_sizes_fit(shape_of(1, 6, 48000, 3, 238609291, 0)));
+    EXPECT_FALSE(wave_sizes_fit(shape_of(1, 0, 48000, 0, 0x100000000, 0)));  // the sample count alone
+    EXPECT_TRUE(wave_sizes_fit(shape_of(1, 2, 48000, 2, 0, 0)));
 }
 
 TEST(ChannelMask, UsualLayoutForEachCount)

@@ -1,25 +1,29 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
 
 #include "writers/wave_header.h"
 
 namespace {
 
+using wave_header = std::string;
+
 uint32_t u32(const wave_header& h, int at)
 {
-    const unsigned char* b = h.bytes + at;
+    const unsigned char* b = reinterpret_cast<const unsigned char*>(h.data()) + at;
     return b[0] | b[1] << 8 | b[2] << 16 | static_cast<uint32_t>(b[3]) << 24;
 }
 
 uint16_t u16(const wave_header& h, int at)
 {
-    return static_cast<uint16_t>(h.bytes[at] | h.bytes[at + 1] << 8);
+    const unsigned char* b = reinterpret_cast<const unsigned char*>(h.data()) + at;
+    return static_cast<uint16_t>(b[0] | b[1] << 8);
 }
 
 std::string text(const wave_header& h, int at)
 {
-    return std::string(reinterpret_cast<const char*>(h.bytes + at), 4);
+    return h.substr(static_cast<size_t>(at), 4);
 }
 
 // Builds a header and returns what it warned on standard error.
@@ -27,7 +31,13 @@ wave_header build(std::string* warnings, uint16_t format, uint16_t channels, uin
                   int64_t count)
 {
     testing::internal::CaptureStderr();
-    wave_header h = build_wave_header(format, channels, rate, bytes, count);
+    wave_shape shape;
+    shape.format_code = format;
+    shape.channels = channels;
+    shape.sample_rate = rate;
+    shape.sample_bytes = bytes;
+    shape.sample_count = count;
+    wave_header h = build_wave_header(shape);
     *warnings = testing::internal::GetCapturedStderr();
     return h;
 }
@@ -69,7 +79,7 @@ TEST(WaveHeader, EveryFieldForEachSampleFormat)
         EXPECT_EQ(u32(h, 40), 0u);
         const unsigned char guid[16] = {static_cast<unsigned char>(c.format), 0, 0, 0, 0, 0, 0x10, 0,
                                         0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
-        EXPECT_EQ(memcmp(h.bytes + 44, guid, 16), 0);
+        EXPECT_EQ(memcmp(h.data() + 44, guid, 16), 0);
         EXPECT_EQ(text(h, 60), "fact");
         EXPECT_EQ(u32(h, 64), 4u);
         EXPECT_EQ(u32(h, 68), static_cast<uint32_t>(c.count));

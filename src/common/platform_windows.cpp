@@ -1,37 +1,30 @@
-// The platform's processes, pipes and interrupts: the program the tool
-// starts to read its stream, and Ctrl-C.
+// The platform on Windows: standard output, the wide command line, library
+// loading, the program the tool starts, named pipes and console events.
 
 #include <clocale>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
-#include "common/diag.h"
-#include "common/platform.h"
-#include "common/platform_internal.h"
-
-#ifdef _WIN32
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
 
 #include <psapi.h>
 #include <shellapi.h>
-#else
-#include <cerrno>
-#include <csignal>
-#include <fcntl.h>
-#include <langinfo.h>
-#include <spawn.h>
-#include <sys/resource.h>
-#include <sys/ioctl.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-extern char** environ;
-#endif
+#include "common/diag.h"
+#include "common/platform.h"
+#include "common/platform_internal.h"
 
 static volatile sig_atomic_t interrupts = 0;
+
+void end_process(int status)
+{
+    end_process_flush(&status);
+    _exit(status);
+}
 
 // Once the program is to see the end of its input, the pipe's write end
 // goes; descriptor 1 stays open, on the null device, so that nothing the
@@ -39,11 +32,7 @@ static volatile sig_atomic_t interrupts = 0;
 static void move_stdout_to_null_device()
 {
     fflush(stdout);
-#ifdef _WIN32
     const int null = _open("NUL", _O_WRONLY | _O_BINARY);
-#else
-    const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
-#endif
     if (null >= 0) {
         dup2(null, 1);
         close(null);
@@ -57,35 +46,124 @@ bool interrupt_requested()
 
 bool is_named_pipe_name(const std::string& name)
 {
-#ifdef _WIN32
     static const char prefix[] = "\\\\.\\pipe\\";
     return name.size() > sizeof prefix - 1 && _strnicmp(name.c_str(), prefix, sizeof prefix - 1) == 0;
-#else
-    (void)name;
-    return false;
-#endif
 }
 
 std::string describe_program_end(const started_program& program, const program_end& end)
 {
     char text[160];
-    if (end.by_signal) {
-#ifdef _WIN32
+    if (end.by_signal)
         snprintf(text, sizeof text, "%s was ended by signal %lld", program.name.c_str(), end.code);
-#else
-        snprintf(text, sizeof text, "%s was ended by signal %lld (%s)", program.name.c_str(), end.code,
-                 strsignal(static_cast<int>(end.code)));
-#endif
-    } else {
-        // Windows gives crashes as NTSTATUS codes: 0xC0000005 reads better
-        // than -1073741819.
+    else
+        // Crashes come as NTSTATUS codes: 0xC0000005 reads better than
+        // -1073741819.
         snprintf(text, sizeof text, end.code > 0xFFFF ? "%s ended with status 0x%llX" : "%s ended with status %lld",
                  program.name.c_str(), end.code);
-    }
     return text;
 }
 
-#ifdef _WIN32
+
+// A standard handle that is missing or invalid: the parent closed it, or
+// started the tool without it.
+static bool standard_handle_closed(DWORD which, int fd)
+{
+    HANDLE handle = GetStdHandle(which);
+    return handle == nullptr || handle == INVALID_HANDLE_VALUE || _get_osfhandle(fd) < 0;
+}
+
+bool open_standard_streams()
+{
+    if (standard_handle_closed(STD_INPUT_HANDLE, 0) && freopen("NUL", "rb", stdin))
+        SetStdHandle(STD_INPUT_HANDLE, reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stdin))));
+    if (standard_handle_closed(STD_OUTPUT_HANDLE, 1))
+        return false;
+    if (standard_handle_closed(STD_ERROR_HANDLE, 2) && freopen("NUL", "wb", stderr))
+        SetStdHandle(STD_ERROR_HANDLE, reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stderr))));
+    return true;
+}
+
+bool set_stdout_binary()
+{
+    return _setmode(_fileno(stdout), _O_BINARY) != -1;
+}
+
+void ignore_broken_pipe()
+{
+    // Windows reports a closed pipe as a failed write already.
+}
+
+void enlarge_stdout_pipe()
+{
+}
+
+// No gather write for pipes and consoles here: stdio's large buffer turns
+// the rows into few WriteFile calls.
+size_t write_stdout_chunks(const out_chunk* chunks, size_t count)
+{
+    size_t written = 0;
+    for (size_t i = 0; i < count; ++i) {
+        size_t n = fwrite(chunks[i].data, 1, chunks[i].size, stdout);
+        written += n;
+        if (n != chunks[i].size)
+            return written;
+    }
+    return fflush(stdout) == 0 ? written : 0;
+}
+
+bool stderr_is_terminal()
+{
+    return _isatty(_fileno(stderr)) != 0;
+}
+
+void* open_library(const char* name, char* reason, size_t reason_size)
+{
+    // Only the application folder and System32: a DLL planted in the
+    // current folder or on PATH must never be picked up.
+    HMODULE library = LoadLibraryExA(name, nullptr, LOAD_LIBRARY_SEARCH_APPLICATION_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32);
+    if (!library) {
+        char text[512] = "";
+        FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, GetLastError(), 0, text,
+                       sizeof text, nullptr);
+        copy_reason(reason, reason_size, text[0] ? text : "LoadLibraryEx failed");
+    }
+    return reinterpret_cast<void*>(library);
+}
+
+void* library_symbol(void* library, const char* name)
+{
+    return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(library), name));
+}
+
+// The ANSI form of text, if the ANSI code page holds every character of it
+// exactly (no "?" and no look-alike stand-ins).
+static bool exact_ansi(const wchar_t* text, std::string* ansi)
+{
+    BOOL lossy = FALSE;
+    int size = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text, -1, nullptr, 0, nullptr, &lossy);
+    if (size <= 0 || lossy)
+        return false;
+    std::string bytes(static_cast<size_t>(size), '\0');
+    WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text, -1, &bytes[0], size, nullptr, &lossy);
+    bytes.resize(static_cast<size_t>(size) - 1);
+    // A round trip tells an exact conversion from one the flag misses.
+    int wide_size = MultiByteToWideChar(CP_ACP, 0, bytes.c_str(), -1, nullptr, 0);
+    std::wstring back(static_cast<size_t>(wide_size > 0 ? wide_size : 1), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, bytes.c_str(), -1, &back[0], wide_size);
+    if (lossy || wcscmp(back.c_str(), text) != 0)
+        return false;
+    *ansi = bytes;
+    return true;
+}
+
+static std::string to_utf8(const wchar_t* text)
+{
+    int size = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    std::string bytes(static_cast<size_t>(size > 0 ? size : 1), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text, -1, &bytes[0], size, nullptr, nullptr);
+    bytes.resize(bytes.size() - 1);
+    return bytes;
+}
 
 static std::wstring to_wide(const std::string& text)
 {
@@ -95,6 +173,99 @@ static std::wstring to_wide(const std::string& text)
     wide.resize(wide.size() - 1);
     return wide;
 }
+
+// The narrow arguments are in the ANSI code page, which turns every
+// character it does not hold into "?": the command line is read wide, as
+// the user typed it, and kept in UTF-8 from here on.
+std::vector<std::string> command_arguments(int argc, char** argv)
+{
+    std::vector<std::string> args;
+    int count = 0;
+    wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    // The C runtime splits the command line as CommandLineToArgvW does;
+    // where the two counts differ (not seen) the narrow arguments stand.
+    for (int i = 0; i < argc; ++i)
+        args.push_back(wide && count == argc ? to_utf8(wide[i]) : std::string(argv[i]));
+    if (wide)
+        LocalFree(wide);
+    return args;
+}
+
+std::string frameserver_text(const std::string& text)
+{
+    std::string ansi;
+    return exact_ansi(to_wide(text).c_str(), &ansi) ? ansi : text;
+}
+
+FILE* create_output_file(const std::string& path)
+{
+    return _wfopen(to_wide(path).c_str(), L"wb");
+}
+
+// The volume and index that name a regular file whatever its path; false
+// for anything else (a console, NUL, a pipe).
+static bool file_identity(const std::wstring& path, BY_HANDLE_FILE_INFORMATION* info)
+{
+    HANDLE file = CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    const bool ok = GetFileType(file) == FILE_TYPE_DISK && GetFileInformationByHandle(file, info) != 0 &&
+                    !(info->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+    CloseHandle(file);
+    return ok;
+}
+
+static bool same_identity(const BY_HANDLE_FILE_INFORMATION& a, const BY_HANDLE_FILE_INFORMATION& b)
+{
+    return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
+           a.nFileIndexLow == b.nFileIndexLow;
+}
+
+bool same_file(const std::string& a, const std::string& b)
+{
+    const std::wstring path_a = to_wide(a), path_b = to_wide(b);
+    const bool a_exists = GetFileAttributesW(path_a.c_str()) != INVALID_FILE_ATTRIBUTES;
+    const bool b_exists = GetFileAttributesW(path_b.c_str()) != INVALID_FILE_ATTRIBUTES;
+    if (!a_exists && !b_exists)
+        return _wcsicmp(path_a.c_str(), path_b.c_str()) == 0;  // Windows' names ignore case
+    BY_HANDLE_FILE_INFORMATION info_a, info_b;
+    return file_identity(path_a, &info_a) && file_identity(path_b, &info_b) && same_identity(info_a, info_b);
+}
+
+bool is_standard_output_file(const std::string& path)
+{
+    HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
+    BY_HANDLE_FILE_INFORMATION named, standard;
+    return output && output != INVALID_HANDLE_VALUE && GetFileType(output) == FILE_TYPE_DISK &&
+           GetFileInformationByHandle(output, &standard) != 0 && file_identity(to_wide(path), &named) &&
+           same_identity(named, standard);
+}
+
+script_path read_script_path(const std::string& utf8)
+{
+    script_path path;
+    path.utf8 = utf8;
+    const std::wstring wide = to_wide(utf8);
+    std::string ansi;
+    if (exact_ansi(wide.c_str(), &ansi)) {
+        path.ansi = ansi;
+    } else {
+        path.ansi_exact = false;
+        DWORD size = GetShortPathNameW(wide.c_str(), nullptr, 0);
+        if (size > 0) {
+            std::wstring short_path(size, L'\0');
+            if (GetShortPathNameW(wide.c_str(), &short_path[0], size) > 0 && exact_ansi(short_path.c_str(), &ansi))
+                path.short_ansi = ansi;
+        }
+    }
+    DWORD attributes = GetFileAttributesW(wide.c_str());
+    path.is_folder = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+    return path;
+}
+
+
+
 
 static std::string system_reason(DWORD error)
 {
@@ -107,15 +278,6 @@ static std::string system_reason(DWORD error)
     return reason;
 }
 
-std::vector<std::string> read_program_arguments(char** argv, int first, int argc)
-{
-    std::vector<std::string> args;
-    for (int i = first; i < argc; ++i) {
-        const std::wstring wide = wide_argument(i);
-        args.push_back(wide.empty() && argv[i][0] ? std::string(argv[i]) : to_utf8(wide.c_str()));
-    }
-    return args;
-}
 
 // One argument as the C runtime's parser gives it back: quoted where it
 // holds a space, a tab or a quote, or is empty; a quote escaped by a
@@ -319,10 +481,9 @@ bool make_stdout(FILE* file)
     return ok;
 }
 
-bool serve_named_pipe_on_stdout(char** argv, int index, size_t skip, std::string* reason)
+bool serve_named_pipe_on_stdout(const std::string& pipe_name, std::string* reason)
 {
-    const std::wstring wide = wide_argument(index);
-    const std::wstring name = wide.size() >= skip ? wide.substr(skip) : to_wide(argv[index] + skip);
+    const std::wstring name = to_wide(pipe_name);
     HANDLE pipe = CreateNamedPipeW(name.c_str(), PIPE_ACCESS_OUTBOUND | FILE_FLAG_FIRST_PIPE_INSTANCE,
                                    PIPE_TYPE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS, 1, 1 << 20, 1 << 20, 0,
                                    nullptr);
@@ -395,165 +556,3 @@ void catch_interrupts()
     SetConsoleCtrlHandler(on_console_event, TRUE);
 }
 
-#else
-
-std::vector<std::string> read_program_arguments(char** argv, int first, int argc)
-{
-    return std::vector<std::string>(argv + first, argv + argc);
-}
-
-bool start_program_on_stdout(const std::vector<std::string>& args, started_program* program, std::string* reason)
-{
-    program->name = args[0];
-    int ends[2];
-    if (pipe2(ends, O_CLOEXEC) != 0) {
-        *reason = strerror(errno);
-        return false;
-    }
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, ends[0], 0);
-    // The tool ignores SIGPIPE and catches interrupts; the program starts
-    // with the defaults, in a process group of its own.
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    sigset_t defaults;
-    sigemptyset(&defaults);
-    for (int signal_number : {SIGPIPE, SIGINT, SIGTERM})
-        sigaddset(&defaults, signal_number);
-    posix_spawnattr_setsigdefault(&attributes, &defaults);
-    posix_spawnattr_setpgroup(&attributes, 0);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP);
-    std::vector<char*> argv;
-    for (const std::string& arg : args)
-        argv.push_back(const_cast<char*>(arg.c_str()));
-    argv.push_back(nullptr);
-    pid_t pid = 0;
-    const int error = posix_spawnp(&pid, argv[0], &actions, &attributes, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attributes);
-    close(ends[0]);
-    if (error != 0) {
-        close(ends[1]);
-        *reason = strerror(error);
-        return false;
-    }
-    program->pid = pid;
-    fflush(stdout);
-    const bool ok = dup2(ends[1], 1) == 1;
-    close(ends[1]);
-    if (!ok)
-        *reason = strerror(errno);
-    return ok;
-}
-
-program_end wait_for_program(started_program& program)
-{
-    move_stdout_to_null_device();
-    int status = program.status;
-    while (!program.ended && waitpid(static_cast<pid_t>(program.pid), &status, 0) < 0 && errno == EINTR)
-        ;
-    program.pid = 0;
-    program_end end;
-    end.by_signal = WIFSIGNALED(status);
-    end.code = end.by_signal ? WTERMSIG(status) : WEXITSTATUS(status);
-    return end;
-}
-
-unsigned long long bytes_left_unread(started_program& program)
-{
-    fflush(stdout);
-    for (;;) {
-        int unread = 0;
-        if (ioctl(1, FIONREAD, &unread) != 0 || unread == 0)
-            return 0;
-        if (!program.ended && waitpid(static_cast<pid_t>(program.pid), &program.status, WNOHANG) > 0)
-            program.ended = true;
-        if (program.ended)
-            return static_cast<unsigned long long>(unread);
-        usleep(2000);
-    }
-}
-
-bool make_stdout(FILE* file)
-{
-    fflush(stdout);
-    const bool ok = dup2(fileno(file), 1) == 1;
-    fclose(file);
-    return ok;
-}
-
-bool serve_named_pipe_on_stdout(char**, int, size_t, std::string* reason)
-{
-    *reason = "named pipes of this form are Windows'";
-    return false;
-}
-
-void drain_stdout_to_reader()
-{
-}
-
-process_usage read_process_usage()
-{
-    process_usage usage;
-    struct rusage self {};
-    if (getrusage(RUSAGE_SELF, &self) == 0) {
-#ifdef __APPLE__
-        usage.peak_megabytes = self.ru_maxrss / 1048576.0;  // bytes there
-#else
-        usage.peak_megabytes = self.ru_maxrss / 1024.0;  // KiB
-#endif
-        usage.user_seconds = self.ru_utime.tv_sec + self.ru_utime.tv_usec / 1e6;
-        usage.system_seconds = self.ru_stime.tv_sec + self.ru_stime.tv_usec / 1e6;
-    }
-    usage.resident_megabytes = resident_megabytes();
-    return usage;
-}
-
-double resident_megabytes()
-{
-    // The second field of /proc/self/statm: resident pages.
-    FILE* statm = fopen("/proc/self/statm", "r");
-    long long pages = 0, resident = 0;
-    const bool read = statm && fscanf(statm, "%lld %lld", &pages, &resident) == 2;
-    if (statm)
-        fclose(statm);
-    return read ? resident * static_cast<double>(sysconf(_SC_PAGESIZE)) / 1048576.0 : 0;
-}
-
-bool stdout_shows_utf8()
-{
-    if (!isatty(1))
-        return true;
-    // The terminal's character set is the environment's locale's; the
-    // process runs in "C" otherwise, and goes back to it.
-    const std::string before = setlocale(LC_CTYPE, nullptr);
-    setlocale(LC_CTYPE, "");
-    const std::string codeset = nl_langinfo(CODESET);
-    setlocale(LC_CTYPE, before.c_str());
-    return codeset == "UTF-8" || codeset == "utf8";
-}
-
-static void on_interrupt(int)
-{
-    // A second one ends the process at once (a frame server can take its
-    // time over one frame).
-    if (++interrupts > 1) {
-        static const char message[] = "clipspout [error]: interrupted.\n";
-        if (write(2, message, sizeof message - 1) < 0) {
-        }
-        _exit(2);
-    }
-}
-
-void catch_interrupts()
-{
-    struct sigaction action {};
-    action.sa_handler = on_interrupt;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-}
-
-#endif

@@ -1,4 +1,4 @@
-#include "writers/channel_mask.h"
+#include "frameserver/channel_mask.h"
 
 #include "common/diag.h"
 #include "frameserver/avs_library.h"

@@ -1,0 +1,364 @@
+// The platform on POSIX systems: standard output, library loading, the
+// program the tool starts, signals and the process's usage.
+
+#include <cerrno>
+#include <climits>
+#include <clocale>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <langinfo.h>
+#include <spawn.h>
+#include <sys/ioctl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/uio.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "common/diag.h"
+#include "common/platform.h"
+#include "common/platform_internal.h"
+
+extern char** environ;
+
+static volatile sig_atomic_t interrupts = 0;
+
+void end_process(int status)
+{
+    end_process_flush(&status);
+    // Only the handlers registered for it run (the test double's checks).
+    quick_exit(status);
+}
+
+// Once the program is to see the end of its input, the pipe's write end
+// goes; descriptor 1 stays open, on the null device, so that nothing the
+// tool opens later takes its place.
+static void move_stdout_to_null_device()
+{
+    fflush(stdout);
+    const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (null >= 0) {
+        dup2(null, 1);
+        close(null);
+    }
+}
+
+bool interrupt_requested()
+{
+    return interrupts > 0;
+}
+
+bool is_named_pipe_name(const std::string&)
+{
+    return false;  // such a name is an ordinary file here
+}
+
+std::string describe_program_end(const started_program& program, const program_end& end)
+{
+    char text[160];
+    if (end.by_signal)
+        snprintf(text, sizeof text, "%s was ended by signal %lld (%s)", program.name.c_str(), end.code,
+                 strsignal(static_cast<int>(end.code)));
+    else
+        snprintf(text, sizeof text, "%s ended with status %lld", program.name.c_str(), end.code);
+    return text;
+}
+
+
+static bool descriptor_closed(int fd)
+{
+    return fcntl(fd, F_GETFD) == -1 && errno == EBADF;
+}
+
+bool open_standard_streams()
+{
+    // open() takes the lowest free descriptor: 0 first, and 2 only once 1
+    // is known to be open.
+    if (descriptor_closed(0) && open("/dev/null", O_RDONLY) != 0)
+        return false;
+    if (descriptor_closed(1))
+        return false;
+    if (descriptor_closed(2) && open("/dev/null", O_WRONLY) != 2)
+        return false;
+    return true;
+}
+
+bool set_stdout_binary()
+{
+    return true;  // POSIX streams never translate
+}
+
+void ignore_broken_pipe()
+{
+    signal(SIGPIPE, SIG_IGN);
+}
+
+void enlarge_stdout_pipe()
+{
+#ifdef F_SETPIPE_SZ
+    struct stat st;
+    if (fstat(1, &st) != 0 || !S_ISFIFO(st.st_mode))
+        return;
+    int size = 1 << 20;
+    if (FILE* max = fopen("/proc/sys/fs/pipe-max-size", "r")) {
+        if (fscanf(max, "%d", &size) != 1)
+            size = 1 << 20;
+        fclose(max);
+    }
+    fcntl(1, F_SETPIPE_SZ, size);
+#endif
+}
+
+size_t write_stdout_chunks(const out_chunk* chunks, size_t count)
+{
+    // Anything stdio still holds must go first.
+    if (fflush(stdout) != 0)
+        return 0;
+    size_t written = 0;
+    iovec vec[IOV_MAX];
+    size_t next = 0, offset = 0;  // first chunk not yet fully written, and how much of it is
+    while (next < count) {
+        int n = 0;
+        for (size_t i = next; i < count && n < IOV_MAX; ++i, ++n) {
+            size_t skip = i == next ? offset : 0;
+            vec[n].iov_base = const_cast<char*>(static_cast<const char*>(chunks[i].data) + skip);
+            vec[n].iov_len = chunks[i].size - skip;
+        }
+        ssize_t done = writev(1, vec, n);
+        if (done < 0 && errno == EINTR)
+            continue;
+        if (done <= 0)
+            return written;
+        written += static_cast<size_t>(done);
+        size_t left = static_cast<size_t>(done);
+        while (next < count && left >= chunks[next].size - offset) {
+            left -= chunks[next].size - offset;
+            offset = 0;
+            ++next;
+        }
+        offset += left;
+    }
+    return written;
+}
+
+bool stderr_is_terminal()
+{
+    return isatty(2) != 0;
+}
+
+void* open_library(const char* name, char* reason, size_t reason_size)
+{
+    void* library = dlopen(name, RTLD_NOW | RTLD_LOCAL);
+    if (!library)
+        copy_reason(reason, reason_size, dlerror());
+    return library;
+}
+
+void* library_symbol(void* library, const char* name)
+{
+    return dlsym(library, name);
+}
+
+std::vector<std::string> command_arguments(int argc, char** argv)
+{
+    return std::vector<std::string>(argv, argv + argc);
+}
+
+std::string frameserver_text(const std::string& text)
+{
+    return text;
+}
+
+FILE* create_output_file(const std::string& path)
+{
+    return fopen(path.c_str(), "wb");
+}
+
+bool same_file(const std::string& a, const std::string& b)
+{
+    struct stat st_a, st_b;
+    const bool a_exists = stat(a.c_str(), &st_a) == 0, b_exists = stat(b.c_str(), &st_b) == 0;
+    if (!a_exists && !b_exists)
+        return a == b;
+    return a_exists && b_exists && S_ISREG(st_a.st_mode) && S_ISREG(st_b.st_mode) && st_a.st_dev == st_b.st_dev &&
+           st_a.st_ino == st_b.st_ino;
+}
+
+bool is_standard_output_file(const std::string& path)
+{
+    struct stat named, standard;
+    return fstat(STDOUT_FILENO, &standard) == 0 && S_ISREG(standard.st_mode) && stat(path.c_str(), &named) == 0 &&
+           named.st_dev == standard.st_dev && named.st_ino == standard.st_ino;
+}
+
+script_path read_script_path(const std::string& name)
+{
+    script_path path;
+    path.ansi = name;
+    struct stat st;
+    path.is_folder = stat(name.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    return path;
+}
+
+
+
+
+bool start_program_on_stdout(const std::vector<std::string>& args, started_program* program, std::string* reason)
+{
+    program->name = args[0];
+    int ends[2];
+    if (pipe2(ends, O_CLOEXEC) != 0) {
+        *reason = strerror(errno);
+        return false;
+    }
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, ends[0], 0);
+    // The tool ignores SIGPIPE and catches interrupts; the program starts
+    // with the defaults, in a process group of its own.
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    for (int signal_number : {SIGPIPE, SIGINT, SIGTERM})
+        sigaddset(&defaults, signal_number);
+    posix_spawnattr_setsigdefault(&attributes, &defaults);
+    posix_spawnattr_setpgroup(&attributes, 0);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP);
+    std::vector<char*> argv;
+    for (const std::string& arg : args)
+        argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    const int error = posix_spawnp(&pid, argv[0], &actions, &attributes, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
+    close(ends[0]);
+    if (error != 0) {
+        close(ends[1]);
+        *reason = strerror(error);
+        return false;
+    }
+    program->pid = pid;
+    fflush(stdout);
+    const bool ok = dup2(ends[1], 1) == 1;
+    close(ends[1]);
+    if (!ok)
+        *reason = strerror(errno);
+    return ok;
+}
+
+program_end wait_for_program(started_program& program)
+{
+    move_stdout_to_null_device();
+    int status = program.status;
+    while (!program.ended && waitpid(static_cast<pid_t>(program.pid), &status, 0) < 0 && errno == EINTR)
+        ;
+    program.pid = 0;
+    program_end end;
+    end.by_signal = WIFSIGNALED(status);
+    end.code = end.by_signal ? WTERMSIG(status) : WEXITSTATUS(status);
+    return end;
+}
+
+unsigned long long bytes_left_unread(started_program& program)
+{
+    fflush(stdout);
+    for (;;) {
+        int unread = 0;
+        if (ioctl(1, FIONREAD, &unread) != 0 || unread == 0)
+            return 0;
+        if (!program.ended && waitpid(static_cast<pid_t>(program.pid), &program.status, WNOHANG) > 0)
+            program.ended = true;
+        if (program.ended)
+            return static_cast<unsigned long long>(unread);
+        usleep(2000);
+    }
+}
+
+bool make_stdout(FILE* file)
+{
+    fflush(stdout);
+    const bool ok = dup2(fileno(file), 1) == 1;
+    fclose(file);
+    return ok;
+}
+
+bool serve_named_pipe_on_stdout(const std::string&, std::string* reason)
+{
+    *reason = "named pipes of this form are Windows'";
+    return false;
+}
+
+void drain_stdout_to_reader()
+{
+}
+
+process_usage read_process_usage()
+{
+    process_usage usage;
+    struct rusage self {};
+    if (getrusage(RUSAGE_SELF, &self) == 0) {
+#ifdef __APPLE__
+        usage.peak_megabytes = self.ru_maxrss / 1048576.0;  // bytes there
+#else
+        usage.peak_megabytes = self.ru_maxrss / 1024.0;  // KiB
+#endif
+        usage.user_seconds = self.ru_utime.tv_sec + self.ru_utime.tv_usec / 1e6;
+        usage.system_seconds = self.ru_stime.tv_sec + self.ru_stime.tv_usec / 1e6;
+    }
+    usage.resident_megabytes = resident_megabytes();
+    return usage;
+}
+
+double resident_megabytes()
+{
+    // The second field of /proc/self/statm: resident pages.
+    FILE* statm = fopen("/proc/self/statm", "r");
+    long long pages = 0, resident = 0;
+    const bool read = statm && fscanf(statm, "%lld %lld", &pages, &resident) == 2;
+    if (statm)
+        fclose(statm);
+    return read ? resident * static_cast<double>(sysconf(_SC_PAGESIZE)) / 1048576.0 : 0;
+}
+
+bool stdout_shows_utf8()
+{
+    if (!isatty(1))
+        return true;
+    // The terminal's character set is the environment's locale's; the
+    // process runs in "C" otherwise, and goes back to it.
+    const std::string before = setlocale(LC_CTYPE, nullptr);
+    setlocale(LC_CTYPE, "");
+    const std::string codeset = nl_langinfo(CODESET);
+    setlocale(LC_CTYPE, before.c_str());
+    return codeset == "UTF-8" || codeset == "utf8";
+}
+
+static void on_interrupt(int)
+{
+    // A second one ends the process at once (a frame server can take its
+    // time over one frame).
+    if (++interrupts > 1) {
+        static const char message[] = "clipspout [error]: interrupted.\n";
+        if (write(2, message, sizeof message - 1) < 0) {
+        }
+        _exit(2);
+    }
+}
+
+void catch_interrupts()
+{
+    struct sigaction action {};
+    action.sa_handler = on_interrupt;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+
