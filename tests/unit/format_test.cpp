@@ -74,6 +74,18 @@ std::string run_format(const stream_format& format, stream_start start, int fram
     return stream;
 }
 
+video_layout layout(pixel_kind kind, int shift_w, int shift_h, int bits, int planes, int pixel_bytes = 1)
+{
+    video_layout l{};
+    l.kind = kind;
+    l.shift_w = shift_w;
+    l.shift_h = shift_h;
+    l.bits = bits;
+    l.planes = planes;
+    l.pixel_bytes = pixel_bytes;
+    return l;
+}
+
 }  // namespace
 
 TEST(Packet, PiecesBackToBackGoOutAsOneAndCopiesStayPut)
@@ -141,15 +153,8 @@ TEST(Y4m, ChromaTagsOfEveryLayoutItCarries)
         {PIXEL_MONO, 0, 0, 8, 1, "mono"},        {PIXEL_MONO, 0, 0, 12, 1, "mono12"},
         {PIXEL_PLANAR_YUV, 1, 1, 8, 4, ""},      {PIXEL_PLANAR_RGB, 0, 0, 8, 3, ""},
     };
-    for (const auto& c : cases) {
-        video_layout l{};
-        l.kind = c.kind;
-        l.shift_w = c.shift_w;
-        l.shift_h = c.shift_h;
-        l.bits = c.bits;
-        l.planes = c.planes;
-        EXPECT_EQ(y4m_chroma_tag(l), c.tag) << c.tag;
-    }
+    for (const auto& c : cases)
+        EXPECT_EQ(y4m_chroma_tag(layout(c.kind, c.shift_w, c.shift_h, c.bits, c.planes)), c.tag) << c.tag;
 }
 
 TEST(Wav, TheHeaderFitsTheLengthAndTheSamplesFollowAsGiven)
@@ -258,14 +263,7 @@ TEST(Matroska, RawFourccOfEachLayout)
         {PIXEL_PLANAR_RGB, 0, 0, 10, 3, 2, code("G3\x00\x0a")}, {PIXEL_PACKED_RGB, 0, 0, 8, 1, 4, code("BGRA")},
         {PIXEL_PACKED_RGB, 0, 0, 16, 1, 6, code("BGR\x30")},
     };
-    for (const auto& c : cases) {
-        video_layout l{};
-        l.kind = c.kind;
-        l.shift_w = c.shift_w;
-        l.shift_h = c.shift_h;
-        l.bits = c.bits;
-        l.planes = c.planes;
-        l.pixel_bytes = c.pixel_bytes;
-        EXPECT_EQ(raw_fourcc(l), c.fourcc) << c.kind << " " << c.bits;
-    }
+    for (const auto& c : cases)
+        EXPECT_EQ(raw_fourcc(layout(c.kind, c.shift_w, c.shift_h, c.bits, c.planes, c.pixel_bytes)), c.fourcc)
+            << c.kind << " " << c.bits;
 }
