@@ -268,3 +268,16 @@ find_ffms2_plugin() {
   FFMS2_PLUGIN="$(cd "$folder" && pwd)/libffms2.so"
   FFMS2_ORIGIN="$FFMS2_ORIGIN ($(readlink -f "$plugin"))"
 }
+
+# The tests' fault plugin (tests/helpers/fault_plugin.c), built against the
+# default release's C header into FOLDER; prints its path. Status 1 where
+# the header is not there (no ../shared).
+build_fault_plugin() {
+  local header plugin
+  header="$(frameserver_cache "$DEFAULT_AVISYNTH_VERSION")/src/avisynthplus/avs_core/include"
+  [ -f "$header/avisynth_c.h" ] || return 1
+  mkdir -p "$1"
+  plugin="$1/libclipspout_fault.so"
+  gcc -shared -fPIC -Wall -Werror -I"$header" -o "$plugin" tests/helpers/fault_plugin.c -ldl || return 1
+  echo "$plugin"
+}

@@ -66,6 +66,16 @@ else
       exit 1 ;;
   esac
 fi
+# A frame that the real server cannot deliver, for the tests of failing
+# frames: the fault plugin, built against the release's header.
+unset CLIPSPOUT_TEST_FAULT_PLUGIN
+if [ $found -eq 0 ]; then
+  if plugin=$(build_fault_plugin "$build/fault-plugin"); then
+    export CLIPSPOUT_TEST_FAULT_PLUGIN=$plugin
+  else
+    echo "!! SKIPPED: the real server's failing frames: the fault plugin could not be built"
+  fi
+fi
 # A test that cannot run here for a reason of the machine's (no sshd) says
 # so in this file; each line is shown, loudly.
 export CLIPSPOUT_TEST_SKIP_LOG="$PWD/$build/skipped.log"

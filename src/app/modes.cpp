@@ -91,6 +91,10 @@ void run_meter(const mode_call& call)
     job.measure = &measurement;
     run_pump(job);
     print_meter_report(measurement, call.env, call.line.json, call.line.ascii, job.first_frame);
+    if (!measurement.failure.empty()) {
+        fflush(stdout);
+        diag_print(DIAG_ERROR, "%s", measurement.failure.c_str());
+    }
 }
 
 void run_info(const mode_call& call)

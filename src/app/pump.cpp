@@ -93,8 +93,10 @@ bool pump_samples(pump_run& run, int64_t end)
             run.samples.resize(bytes + 1);
         if (avs.avs_get_audio(run.job.clip, run.samples.data(), run.position, count) != 0) {
             const char* error = avs.avs_clip_get_error(run.job.clip);
-            diag_print(DIAG_WARN, "audio at sample %" PRId64 ": %s\n", run.position,
-                       one_line(error ? error : "no samples delivered").c_str());
+            const std::string reason = one_line(error ? error : "no samples delivered");
+            diag_print(DIAG_WARN, "audio at sample %" PRId64 ": %s\n", run.position, reason.c_str());
+            if (run.job.measure)
+                run.job.measure->error = "audio at sample " + std::to_string(run.position) + ": " + reason;
             return false;
         }
         run.job.format->audio_block(run.state, {run.samples.data(), run.position, count, bytes}, run.packet);
@@ -112,7 +114,7 @@ bool pump_frame(pump_run& run, int n, std::vector<out_chunk>& rows)
     pump_job& job = run.job;
     const AVS_VideoInfo& vi = *run.start.clip;
     const pump_clock::time_point asked = pump_clock::now();
-    AVS_VideoFrame* frame = fetch_frame(job.clip, n);
+    AVS_VideoFrame* frame = fetch_frame(job.clip, n, job.measure ? &job.measure->error : nullptr);
     const pump_clock::time_point delivered = pump_clock::now();
     if (!frame)
         return false;
@@ -257,22 +259,34 @@ void say_how_it_ended(pump_run& run, bool timecodes_ok)
     const bool frames_short = run.written != run.frames, samples_short = audio_track && run.position != a.total;
     const long long blocks = meter ? static_cast<long long>(job.measure->times.size()) : 0;
     const long long all_blocks = audio_track ? (a.total + a.rate - 1) / a.rate : 0;
+    char failure[160] = "";
     if (interrupt_requested() && (frames_short || samples_short)) {
         if (run.has_video)
-            diag_print(DIAG_ERROR, "interrupted after %d of %d frames.\n", run.written, run.frames);
+            snprintf(failure, sizeof failure, "interrupted after %d of %d frames.\n", run.written, run.frames);
         else if (meter)
-            diag_print(DIAG_ERROR, "interrupted after %lld of %lld blocks.\n", blocks, all_blocks);
+            snprintf(failure, sizeof failure, "interrupted after %lld of %lld blocks.\n", blocks, all_blocks);
         else
-            diag_print(DIAG_ERROR, "interrupted after %" PRId64 " of %" PRId64 " samples.\n", run.position, a.total);
+            snprintf(failure, sizeof failure, "interrupted after %" PRId64 " of %" PRId64 " samples.\n",
+                     run.position, a.total);
+    } else if (frames_short) {
+        snprintf(failure, sizeof failure, "only %s %d of %d frames.\n", verb, run.written, run.frames);
+    } else if (samples_short && meter) {
+        snprintf(failure, sizeof failure, "only fetched %lld of %lld blocks.\n", blocks, all_blocks);
+    } else if (samples_short) {
+        snprintf(failure, sizeof failure, "only wrote %" PRId64 " of %" PRId64 " samples.\n", run.position,
+                 a.total);
+    } else if (!run.ok) {
+        snprintf(failure, sizeof failure, "cannot write to stdout.\n");
     }
-    if (frames_short)
-        diag_print(DIAG_ERROR, "only %s %d of %d frames.\n", verb, run.written, run.frames);
-    if (samples_short && meter)
-        diag_print(DIAG_ERROR, "only fetched %lld of %lld blocks.\n", blocks, all_blocks);
-    if (samples_short)
-        diag_print(DIAG_ERROR, "only wrote %" PRId64 " of %" PRId64 " samples.\n", run.position, a.total);
-    if (!run.ok)
-        diag_print(DIAG_ERROR, "cannot write to stdout.\n");
+    if (!failure[0])
+        return;
+    // meter reports what it measured of a run cut short, then fails.
+    if (meter) {
+        job.measure->interrupted = interrupt_requested();
+        job.measure->failure = failure;
+        return;
+    }
+    diag_print(DIAG_ERROR, "%s", failure);
 }
 
 }  // namespace

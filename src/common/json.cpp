@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstdint>
 #include <cstdlib>
 
 #include "common/numbers.h"
@@ -70,6 +71,35 @@ void append_json_string(std::string& out, const char* text, size_t size)
         ++i;
     }
     out += '"';
+}
+
+bool is_utf8(const char* text, size_t size)
+{
+    const unsigned char* bytes = reinterpret_cast<const unsigned char*>(text);
+    for (size_t i = 0; i < size;) {
+        const size_t length = utf8_sequence(bytes + i, size - i);
+        if (length == 0)
+            return false;
+        i += length;
+    }
+    return true;
+}
+
+std::string json_base64(const char* text, size_t size)
+{
+    static const char digits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    const unsigned char* bytes = reinterpret_cast<const unsigned char*>(text);
+    std::string out = "\"";
+    for (size_t i = 0; i < size; i += 3) {
+        const uint32_t group = static_cast<uint32_t>(bytes[i]) << 16 |
+                               (i + 1 < size ? static_cast<uint32_t>(bytes[i + 1]) << 8 : 0) |
+                               (i + 2 < size ? bytes[i + 2] : 0);
+        out += digits[group >> 18 & 63];
+        out += digits[group >> 12 & 63];
+        out += i + 1 < size ? digits[group >> 6 & 63] : '=';
+        out += i + 2 < size ? digits[group & 63] : '=';
+    }
+    return out + "\"";
 }
 
 std::string json_string(const std::string& text)

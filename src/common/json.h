@@ -11,6 +11,13 @@
 void append_json_string(std::string& out, const char* bytes, size_t size);
 std::string json_string(const std::string& text);
 
+// Whether the bytes are well-formed UTF-8 throughout.
+bool is_utf8(const char* bytes, size_t size);
+
+// The bytes in base64 (RFC 4648, with padding), as a JSON string: for
+// bytes that are not text, which a JSON string would mistake for it.
+std::string json_base64(const char* bytes, size_t size);
+
 // The shortest text that reads back as the same double (2^40 as
 // 1099511627776, 0.01 as 0.01), in C's %g forms ("inf", "nan" as they are).
 std::string shortest_number_text(double value);

@@ -1,6 +1,7 @@
 // The platform on POSIX systems: standard output, library loading, the
 // program the tool starts, signals and the process's usage.
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <clocale>
@@ -179,14 +180,37 @@ FILE* create_output_file(const std::string& path)
     return fopen(path.c_str(), "wb");
 }
 
+// Where a name that does not exist yet would be created: a link to
+// nowhere is followed to its target, and the folder resolved through its
+// own links, so that ./out.y4m, out.y4m and a dangling link to it are one.
+static std::string resolved_path(std::string name)
+{
+    for (int links = 0; links < 40; ++links) {
+        char target[PATH_MAX];
+        const ssize_t size = readlink(name.c_str(), target, sizeof target - 1);
+        if (size <= 0)
+            break;
+        target[size] = '\0';
+        const size_t slash = name.rfind('/');
+        name = target[0] == '/' || slash == std::string::npos ? std::string(target) : name.substr(0, slash + 1) + target;
+    }
+    const size_t slash = name.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : name.substr(0, slash);
+    const std::string last = slash == std::string::npos ? name : name.substr(slash + 1);
+    char real[PATH_MAX];
+    if (!realpath(folder.c_str(), real))
+        return name;
+    return std::string(real) + (real[1] ? "/" : "") + last;
+}
+
 bool same_file(const std::string& a, const std::string& b)
 {
     struct stat st_a, st_b;
     const bool a_exists = stat(a.c_str(), &st_a) == 0, b_exists = stat(b.c_str(), &st_b) == 0;
-    if (!a_exists && !b_exists)
-        return a == b;
-    return a_exists && b_exists && S_ISREG(st_a.st_mode) && S_ISREG(st_b.st_mode) && st_a.st_dev == st_b.st_dev &&
-           st_a.st_ino == st_b.st_ino;
+    if (a_exists && b_exists)
+        return S_ISREG(st_a.st_mode) && S_ISREG(st_b.st_mode) && st_a.st_dev == st_b.st_dev &&
+               st_a.st_ino == st_b.st_ino;
+    return !a_exists && !b_exists && resolved_path(a) == resolved_path(b);
 }
 
 bool is_standard_output_file(const std::string& path)
@@ -207,6 +231,35 @@ script_path read_script_path(const std::string& name)
 
 
 
+
+// The file a shell would run for name: name itself where it holds a "/",
+// else the first executable file of that name along PATH.
+static std::string program_file(const std::string& name)
+{
+    if (name.find('/') != std::string::npos)
+        return name;
+    const char* path = getenv("PATH");
+    std::string folders = path ? path : "/usr/bin:/bin";
+    for (size_t start = 0; start <= folders.size();) {
+        const size_t end = std::min(folders.find(':', start), folders.size());
+        const std::string folder = end > start ? folders.substr(start, end - start) : ".";
+        const std::string file = folder + "/" + name;
+        if (access(file.c_str(), X_OK) == 0)
+            return file;
+        start = end + 1;
+    }
+    return name;
+}
+
+static int spawn(pid_t* pid, const std::vector<std::string>& args, const posix_spawn_file_actions_t* actions,
+                 const posix_spawnattr_t* attributes)
+{
+    std::vector<char*> argv;
+    for (const std::string& arg : args)
+        argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    return posix_spawnp(pid, argv[0], actions, attributes, argv.data(), environ);
+}
 
 bool start_program_on_stdout(const std::vector<std::string>& args, started_program* program, std::string* reason)
 {
@@ -230,12 +283,15 @@ bool start_program_on_stdout(const std::vector<std::string>& args, started_progr
     posix_spawnattr_setsigdefault(&attributes, &defaults);
     posix_spawnattr_setpgroup(&attributes, 0);
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP);
-    std::vector<char*> argv;
-    for (const std::string& arg : args)
-        argv.push_back(const_cast<char*>(arg.c_str()));
-    argv.push_back(nullptr);
     pid_t pid = 0;
-    const int error = posix_spawnp(&pid, argv[0], &actions, &attributes, argv.data(), environ);
+    int error = spawn(&pid, args, &actions, &attributes);
+    // An executable text file without "#!" is a shell script to a shell
+    // (and to execvp), which runs it through sh.
+    if (error == ENOEXEC) {
+        std::vector<std::string> through_sh = {"/bin/sh", program_file(args[0])};
+        through_sh.insert(through_sh.end(), args.begin() + 1, args.end());
+        error = spawn(&pid, through_sh, &actions, &attributes);
+    }
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
     close(ends[0]);

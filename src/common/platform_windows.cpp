@@ -222,13 +222,25 @@ static bool same_identity(const BY_HANDLE_FILE_INFORMATION& a, const BY_HANDLE_F
            a.nFileIndexLow == b.nFileIndexLow;
 }
 
+// The absolute path a name stands for, "." and ".." resolved.
+static std::wstring full_path(const std::wstring& name)
+{
+    const DWORD size = GetFullPathNameW(name.c_str(), 0, nullptr, nullptr);
+    if (size == 0)
+        return name;
+    std::wstring full(size, L'\0');
+    const DWORD written = GetFullPathNameW(name.c_str(), size, &full[0], nullptr);
+    full.resize(written < size ? written : 0);
+    return full.empty() ? name : full;
+}
+
 bool same_file(const std::string& a, const std::string& b)
 {
     const std::wstring path_a = to_wide(a), path_b = to_wide(b);
     const bool a_exists = GetFileAttributesW(path_a.c_str()) != INVALID_FILE_ATTRIBUTES;
     const bool b_exists = GetFileAttributesW(path_b.c_str()) != INVALID_FILE_ATTRIBUTES;
     if (!a_exists && !b_exists)
-        return _wcsicmp(path_a.c_str(), path_b.c_str()) == 0;  // Windows' names ignore case
+        return _wcsicmp(full_path(path_a).c_str(), full_path(path_b).c_str()) == 0;  // Windows' names ignore case
     BY_HANDLE_FILE_INFORMATION info_a, info_b;
     return file_identity(path_a, &info_a) && file_identity(path_b, &info_b) && same_identity(info_a, info_b);
 }

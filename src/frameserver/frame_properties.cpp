@@ -186,14 +186,19 @@ bool read_light_levels(const property_reader& read, double* max_content, double*
 
 }  // namespace
 
-frame_properties read_first_frame_properties(AVS_Clip* clip, AVS_ScriptEnvironment* env, const AVS_VideoInfo& vi)
+frame_properties read_first_frame_properties(AVS_Clip* clip, AVS_ScriptEnvironment* env, const AVS_VideoInfo& vi,
+                                             bool required)
 {
     frame_properties properties;
     if (!avs.avs_get_frame_props_ro || !avs.avs_prop_get_int || vi.width == 0 || vi.num_frames <= 0)
         return properties;
     AVS_VideoFrame* frame = avs.avs_get_frame(clip, 0);
+    if (!frame && required) {
+        const char* error = avs.avs_clip_get_error(clip);
+        diag_print(DIAG_ERROR, "cannot read frame 0: %s.\n", one_line(error ? error : "no frame delivered").c_str());
+    }
     if (!frame)
-        return properties;  // a mode that writes frames reports it
+        return properties;  // a warning's reading: the stream, if any, reports it
     if (const AVS_Map* map = avs.avs_get_frame_props_ro(env, frame)) {
         const property_reader read = {env, map, &properties.left_out};
         int64_t num = 0, den = 0;

@@ -56,7 +56,10 @@ constexpr double MAX_LIGHT_LEVEL = 65535;          // cd/m², 16 bits
 // or only what is not HDR10 metadata (for a stream that carries none).
 void warn_of_values_left_out(const frame_properties& properties, bool hdr_metadata_too);
 
-frame_properties read_first_frame_properties(AVS_Clip* clip, AVS_ScriptEnvironment* env, const AVS_VideoInfo& vi);
+// Where required (the output depends on them), a frame 0 the frame server
+// cannot deliver ends the process with its reason.
+frame_properties read_first_frame_properties(AVS_Clip* clip, AVS_ScriptEnvironment* env, const AVS_VideoInfo& vi,
+                                             bool required = false);
 
 // A frame's own duration in seconds (_DurationNum/_DurationDen, which a
 // source plugin sets for variable-rate video); false where the frame server

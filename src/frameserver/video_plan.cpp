@@ -293,7 +293,7 @@ video_plan plan_video(AVS_Clip** clip, AVS_ScriptEnvironment* env, int depth, vi
                                      : prepare_deep_video(clip, env, depth, carrier, &plan.layout);
     // What frame 0 of the clip as written says: a conversion records the
     // matrix and range it used.
-    plan.frame0 = read_first_frame_properties(*clip, env, *plan.vi);
+    plan.frame0 = read_first_frame_properties(*clip, env, *plan.vi, true);
     plan.order = plan.frame0.field_based != PROPERTY_ABSENT ? field_order_of_property(plan.frame0.field_based)
                                                             : clip_field_order(*plan.vi);
     // The classic y4m stream says only what the clip's flags say; a deeper
@@ -308,12 +308,26 @@ video_plan plan_video(AVS_Clip** clip, AVS_ScriptEnvironment* env, int depth, vi
     return plan;
 }
 
-AVS_VideoFrame* fetch_frame(AVS_Clip* clip, int n)
+AVS_VideoFrame* fetch_frame(AVS_Clip* clip, int n, std::string* why)
 {
     AVS_VideoFrame* frame = avs.avs_get_frame(clip, n);
     if (!frame) {
         const char* error = avs.avs_clip_get_error(clip);
-        diag_print(DIAG_WARN, "frame %d: %s\n", n, one_line(error ? error : "no frame delivered").c_str());
+        const std::string reason = one_line(error ? error : "no frame delivered");
+        diag_print(DIAG_WARN, "frame %d: %s\n", n, reason.c_str());
+        if (why)
+            *why = "frame " + std::to_string(n) + ": " + reason;
+    }
+    return frame;
+}
+
+AVS_VideoFrame* fetch_frame_or_fail(AVS_Clip* clip, int n)
+{
+    AVS_VideoFrame* frame = avs.avs_get_frame(clip, n);
+    if (!frame) {
+        const char* error = avs.avs_clip_get_error(clip);
+        diag_print(DIAG_ERROR, "cannot read frame %d: %s.\n", n,
+                   one_line(error ? error : "no frame delivered").c_str());
     }
     return frame;
 }

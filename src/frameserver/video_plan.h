@@ -62,8 +62,13 @@ std::string hdr_depth_loss(const video_plan& plan);
 video_plan plan_video(AVS_Clip** clip, AVS_ScriptEnvironment* env, int depth, video_carrier carrier);
 
 // Frame n of the clip, or null, with the frame server's reason as a
-// warning, where it cannot deliver it.
-AVS_VideoFrame* fetch_frame(AVS_Clip* clip, int n);
+// warning (and in *why, where given), where it cannot deliver it.
+AVS_VideoFrame* fetch_frame(AVS_Clip* clip, int n, std::string* why = nullptr);
+
+// Frame n of the clip, where what is printed depends on it: one the frame
+// server cannot deliver ends the process with its reason ("cannot read
+// frame 0: ...").
+AVS_VideoFrame* fetch_frame_or_fail(AVS_Clip* clip, int n);
 
 // Bytes of one frame as written.
 int64_t frame_bytes(const video_plan& plan);

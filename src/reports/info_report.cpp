@@ -111,11 +111,13 @@ void print_info_json(AVS_Clip* clip, AVS_ScriptEnvironment* env, int depth)
                 "\", \"pixel_type\": " + json_string(pixel_type);
         // Frame 0 as the script gives it, every property.
         std::string properties = "null";
-        if (vi.num_frames > 0)
-            if (AVS_VideoFrame* frame = avs.avs_get_frame(clip, 0)) {
-                properties = frame_properties_json(env, frame);
-                avs.avs_release_video_frame(frame);
-            }
+        if (vi.num_frames > 0) {
+            // A report without frame 0 would pass for one of a frame that
+            // says nothing.
+            AVS_VideoFrame* frame = fetch_frame_or_fail(clip, 0);
+            properties = frame_properties_json(env, frame);
+            avs.avs_release_video_frame(frame);
+        }
         json += ", \"frame0_properties\": " + properties + "}";
         json += ", \"streams\": {\"video\": " + stream_json(clip, env, depth, CARRIER_Y4M) +
                 ", \"mkv\": " + stream_json(clip, env, depth, CARRIER_MATROSKA) + "}";

@@ -63,9 +63,11 @@ void print_text(const meter_measurement& m, const summary& s, const server_count
 {
     const bool frames = m.unit[0] == 'f';
     const int64_t fetched = static_cast<int64_t>(m.times.size());
-    if (frames)
+    if (frames && fetched > 0)
         printf("frames        %" PRId64 " (%d to %" PRId64 ")\n", fetched, first_frame,
                first_frame + fetched - 1);
+    else if (frames)
+        printf("frames        0\n");
     else
         printf("seconds       %" PRId64 " of audio, a block each\n", fetched);
     printf("wall time     %.3f s\n", m.wall_seconds);
@@ -73,8 +75,11 @@ void print_text(const meter_measurement& m, const summary& s, const server_count
     printf("fastest       %.3f ms\n", s.fastest);
     printf("median        %.3f ms\n", s.median);
     printf("95th          %.3f ms\n", s.p95);
-    printf("slowest       %.3f ms (%s %" PRId64 ")\n", s.slowest, frames ? "frame" : "second",
-           s.slowest_unit + (frames ? first_frame : 0));
+    if (fetched > 0)
+        printf("slowest       %.3f ms (%s %" PRId64 ")\n", s.slowest, frames ? "frame" : "second",
+               s.slowest_unit + (frames ? first_frame : 0));
+    else
+        printf("slowest       %.3f ms\n", s.slowest);
     printf("peak memory   %.1f MB\n", m.after.peak_megabytes);
     printf("user time     %.3f s\n", s.user);
     printf("system time   %.3f s\n", s.system);
@@ -88,6 +93,10 @@ void print_text(const meter_measurement& m, const summary& s, const server_count
     if (c.memory_max_mb >= 0)
         printf("memory max    %lld MB\n", c.memory_max_mb);
     printf("speed         %s\n", picture.c_str());
+    // A run cut short says so last, where a reader of the figures looks.
+    if (m.interrupted || !m.error.empty())
+        printf("cut short     %s (%" PRId64 " of %" PRId64 " %s fetched)\n",
+               m.interrupted ? "interrupted" : m.error.c_str(), fetched, m.total, frames ? "frames" : "seconds");
 }
 
 // Times to the microsecond, memory to the kilobyte: the clock says no more.
@@ -103,14 +112,16 @@ void print_json(const meter_measurement& m, const summary& s, const server_count
     const int64_t fetched = static_cast<int64_t>(m.times.size());
     std::string json = "{\"unit\": \"" + std::string(m.unit) + "\", \"fetched\": " + json_integer(fetched) +
                        ", \"total\": " + json_integer(m.total);
+    // No frame is named where none was fetched.
+    const bool any = fetched > 0;
     if (frames)
-        json += ", \"first_frame\": " + json_integer(first_frame) +
-                ", \"last_frame\": " + json_integer(first_frame + fetched - 1);
+        json += ", \"first_frame\": " + (any ? json_integer(first_frame) : "null") +
+                ", \"last_frame\": " + (any ? json_integer(first_frame + fetched - 1) : "null");
     json += ", \"wall_seconds\": " + rounded(m.wall_seconds, 1e-6) + ", \"per_second\": " + rounded(s.per_second, 1e-3);
     json += ", \"delivery_ms\": {\"fastest\": " + rounded(s.fastest, 1e-3) +
             ", \"median\": " + rounded(s.median, 1e-3) + ", \"p95\": " + rounded(s.p95, 1e-3) +
             ", \"slowest\": " + rounded(s.slowest, 1e-3) +
-            ", \"slowest_at\": " + json_integer(s.slowest_unit + (frames ? first_frame : 0)) + "}";
+            ", \"slowest_at\": " + (any ? json_integer(s.slowest_unit + (frames ? first_frame : 0)) : "null") + "}";
     json += ", \"peak_memory_mb\": " + rounded(m.after.peak_megabytes, 1e-3) +
             ", \"user_seconds\": " + rounded(s.user, 1e-6) + ", \"system_seconds\": " + rounded(s.system, 1e-6) +
             ", \"busy_cores\": " + rounded(s.busy_cores, 1e-3);
@@ -122,7 +133,9 @@ void print_json(const meter_measurement& m, const summary& s, const server_count
                               std::make_pair("memory_max_mb", c.memory_max_mb)})
         if (count.second >= 0)
             counts += (counts.empty() ? "\"" : ", \"") + std::string(count.first) + "\": " + json_integer(count.second);
-    json += counts + "}, \"speed_picture\": " + json_string(picture) + "}\n";
+    json += counts + "}, \"speed_picture\": " + json_string(picture);
+    json += std::string(", \"interrupted\": ") + (m.interrupted ? "true" : "false") +
+            ", \"error\": " + (m.error.empty() ? "null" : json_string(m.error)) + "}\n";
     fputs(json.c_str(), stdout);
 }
 

@@ -21,6 +21,11 @@ struct meter_measurement {
     // time over this very stretch.
     double wall_seconds = 0;
     process_usage before, after;
+    // A run cut short: by an interrupt, or by what the frame server said
+    // of the frame or the audio it could not deliver.
+    bool interrupted = false;
+    std::string error;
+    std::string failure;  // the end-of-run error, said once the report is out
 };
 
 // The report, on standard output: as text, or as one JSON object.

@@ -273,6 +273,13 @@ std::string write_script(const std::string& name, const std::string& text)
     return path;
 }
 
+std::string write_program(const std::string& name, const std::string& text)
+{
+    const std::string path = write_script(name, text);
+    std::filesystem::permissions(path, std::filesystem::perms::owner_all, std::filesystem::perm_options::add);
+    return path;
+}
+
 std::string server_path(const std::string& path)
 {
     if (!windows_build())

@@ -89,6 +89,9 @@ std::string wine_failure_signature(const run_result& result);
 // folders); returns its path.
 std::string write_script(const std::string& name, const std::string& text);
 
+// The same, executable by its owner.
+std::string write_program(const std::string& name, const std::string& text);
+
 // A path as the frame server names it in its messages. Where the tool runs
 // on Windows that is its full form (drive Z: is Wine's "/") in the ANSI
 // code page (1252 under the suite's Wine locale: "é" becomes one byte; only

@@ -529,3 +529,33 @@ void check_hostile_runs(const run_options& options)
         EXPECT_EQ(read_file(tc), "# timestamp format v2\n0.000000\n40.000000\n80.000000\n");
     }
 }
+
+void check_frame0_failures(const run_options& options, const std::string& fault, const std::string& message,
+                           bool reads_properties)
+{
+    // Every mode whose output depends on frame 0 ends before it prints or
+    // writes anything, with the frame server's reason.
+    const std::string script = write_script(
+        "hostile/frame0.avs", "BlankClip(length=30, width=64, height=48, pixel_type=\"YV12\", fps=25)\n" + fault +
+                                  "\n");
+    const struct {
+        std::vector<std::string> args;
+        bool without_properties_too;  // reads frame 0 whatever the frame server has
+    } modes[] = {
+        {{"--json", "info"}, true}, {{"x264args"}, false}, {{"x265args"}, false},
+        {{"svtav1args"}, false},    {{"video"}, false},    {{"mkv"}, false},
+        {{"--depth=keep", "video"}, false},
+    };
+    for (const auto& m : modes) {
+        if (!reads_properties && !m.without_properties_too)
+            continue;
+        std::vector<std::string> args = m.args;
+        args.push_back(script);
+        SCOPED_TRACE(args[0] + " " + args[args.size() - 2]);
+        const run_result r = run_tool(args, options);
+        EXPECT_EQ(r.status, 2);
+        EXPECT_EQ(r.out, "");
+        EXPECT_NE(r.err.find("clipspout [error]: cannot read frame 0: " + message + ".\n"), std::string::npos)
+            << r.err;
+    }
+}

@@ -24,3 +24,10 @@ void check_hostile_timing(const run_options& options);
 // A clip without frames, a clip held in a frame property, and the tool
 // started with its standard streams closed.
 void check_hostile_runs(const run_options& options);
+
+// A frame 0 the frame server cannot deliver (fault: the script line that
+// makes it so; message: the server's reason) is an error in every mode
+// whose output depends on it; reads_properties: the server has working
+// frame-property functions (without them only --json info reads frame 0).
+void check_frame0_failures(const run_options& options, const std::string& fault, const std::string& message,
+                           bool reads_properties);

@@ -18,3 +18,8 @@ TEST(Hostile, NoFramesAClipInAPropertyAndClosedStandardStreams)
 {
     check_hostile_runs(run_options());
 }
+
+TEST(Hostile, AFrameZeroThatFailsEndsEveryModeThatReadsIt)
+{
+    check_frame0_failures(run_options(), "StandinFault(frame=0)", "StandinFault: frame 0 cannot be delivered", true);
+}

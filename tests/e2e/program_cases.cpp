@@ -164,6 +164,10 @@ void check_program_failures(const run_options& options)
          {"clipspout [error]: only wrote ", "clipspout [warn]: sh was ended by signal 9 (Killed).\n"}, true},
         {"one that reads everything and fails", {"sh", "-c", "cat >/dev/null; exit 4"},
          {"finished, wrote 30 frames [100%]", "clipspout [error]: sh ended with status 4.\n"}, true},
+        // An executable text file without "#!" runs through sh, as a shell
+        // runs it; here it reads all and fails, which only sh can make of it.
+        {"a script without #!", {write_program("program/plain-script", "cat >/dev/null\nexit 5\n"), "an argument"},
+         {"finished, wrote 30 frames [100%]", "plain-script ended with status 5.\n"}, true},
     };
     for (const failure& c : cases) {
         SCOPED_TRACE(c.what);
@@ -299,10 +303,11 @@ void check_outputs_that_would_overwrite(const run_options& options)
     const std::string taken = write_script("overwrite/taken.txt", "a file that is there");
     const std::string fresh = folder + "/fresh.txt";
     std::remove(fresh.c_str());
-    const struct {
+    struct slip_case {
         std::vector<std::string> args;
         std::string says;
-    } slips[] = {
+    };
+    std::vector<slip_case> slips = {
         {{"-o", script, "video", script}, "-o names the script \"" + script + "\" itself"},
         {{"--output=" + other_path, "mkv", script}, "-o names the script \"" + other_path + "\" itself"},
         {{"--timecodes", other_path, "video", script}, "--timecodes names the script"},
@@ -313,7 +318,20 @@ void check_outputs_that_would_overwrite(const run_options& options)
         {{"--log", taken, "--frame-props", taken, "meter", script}, "--frame-props and --log name the same file"},
         {{"-o", taken, "--timecodes", folder + "/./taken.txt", "video", script},
          "-o and --timecodes name the same file"},
+        // Files that are not there yet, by another spelling.
+        {{"-o", fresh, "--timecodes", folder + "/./fresh.txt", "video", script},
+         "-o and --timecodes name the same file"},
+        {{"--frame-props", fresh, "--log", folder + "/../overwrite/fresh.txt", "meter", script},
+         "--frame-props and --log name the same file"},
     };
+    // A link to nowhere names the file it would create (POSIX: Wine's
+    // links are not the system's).
+    if (!testing_windows_build()) {
+        const std::string link = folder + "/link.txt";
+        std::remove(link.c_str());
+        std::filesystem::create_symlink("fresh.txt", link);
+        slips.push_back({{"-o", fresh, "--timecodes", link, "video", script}, "-o and --timecodes name the same file"});
+    }
     for (const auto& slip : slips) {
         SCOPED_TRACE(testing::PrintToString(slip.args));
         const run_result r = run_tool(slip.args, options);

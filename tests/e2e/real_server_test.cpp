@@ -886,6 +886,15 @@ TEST_F(RealServer, HostileTimes)
     }
 }
 
+TEST_F(RealServer, AFrameZeroThatFailsEndsEveryModeThatReadsIt)
+{
+    const char* plugin = getenv("CLIPSPOUT_TEST_FAULT_PLUGIN");
+    if (!plugin || !*plugin || testing_windows_build())
+        GTEST_SKIP() << "no fault plugin (CLIPSPOUT_TEST_FAULT_PLUGIN; scripts/test.sh builds it)";
+    check_frame0_failures(on_real_server(), "LoadCPlugin(\"" + std::string(plugin) + "\")\nClipspoutFault(0)",
+                          "ClipspoutFault: this frame cannot be delivered", real_server_gives_properties());
+}
+
 TEST_F(RealServer, HostileRuns)
 {
     check_hostile_runs(on_real_server());
@@ -934,6 +943,7 @@ TEST_F(RealServer, InfoAsJsonAndTheMeter)
     SKIP_WITHOUT_PROPERTIES();
     check_info_json(on_real_server());
     check_meter(on_real_server());
+    check_meter_of_no_frames(on_real_server());
     // A script that works: its memory and processor time are seen (also
     // through Windows' own counters, under Wine). Its blurs take processor
     // time however long the machine makes them wait.

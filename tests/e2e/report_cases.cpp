@@ -57,12 +57,16 @@ std::string json_field(const std::string& text, const std::string& path)
 
 void check_info_json(const run_options& options)
 {
-    // Data with quotes, a newline, a NUL and a byte that is not UTF-8: the
-    // stand-in makes any bytes; AviSynth+'s scripts cannot hold a NUL.
-    const std::string data = real(options)
-                                 ? "\"say \" + Chr(34) + \"hi\" + Chr(34) + Chr(10) + \"x\" + Chr(255)"
-                                 : "StandinBytes(\"73617920226869220a7800ff\")";
-    const std::string data_json = real(options) ? "\"say \\\"hi\\\"\\nx\\u00ff\"" : "\"say \\\"hi\\\"\\nx\\u0000\\u00ff\"";
+    // Data with quotes and a newline, as text (the character U+00FF, bytes
+    // C3 BF) and as bytes that are not UTF-8 (0xFF, and for the stand-in,
+    // which makes any bytes, a NUL too): the two must not read alike.
+    const std::string text_data = real(options)
+                                      ? "\"say \" + Chr(34) + \"hi\" + Chr(34) + Chr(10) + \"x\xc3\xbf\""
+                                      : "StandinBytes(\"73617920226869220a78c3bf\")";
+    const std::string byte_data = real(options)
+                                      ? "\"say \" + Chr(34) + \"hi\" + Chr(34) + Chr(10) + \"x\" + Chr(255)"
+                                      : "StandinBytes(\"73617920226869220a7800ff\")";
+    const std::string bytes_base64 = real(options) ? "\"c2F5ICJoaSIKeP8=\"" : "\"c2F5ICJoaSIKeAD/\"";
     const std::string clip = "BlankClip(length=4, width=64, height=48, pixel_type=\"YV12\", fps=25, audio_rate=48000, "
                              "channels=2)\n";
     const struct {
@@ -73,7 +77,8 @@ void check_info_json(const run_options& options)
         {"an integer", "9", "{\"type\": \"int\", \"value\": 9}"},
         {"a float", "0.5", "{\"type\": \"float\", \"value\": 0.5}"},
         {"an array", "[1, 2, 3]", "{\"type\": \"int\", \"value\": [1, 2, 3]}"},
-        {"data", data, "{\"type\": \"data\", \"value\": " + data_json + "}"},
+        {"text data", text_data, "{\"type\": \"data\", \"value\": \"say \\\"hi\\\"\\nx\xc3\xbf\"}"},
+        {"data that is not text", byte_data, "{\"type\": \"data\", \"base64\": " + bytes_base64 + "}"},
         {"NaN", "Value(\"nan\")", "{\"type\": \"float\", \"value\": null}"},
         {"a clip", "BlankClip()", "{\"elements\": 1, \"type\": \"clip\"}"},
     };
@@ -153,6 +158,24 @@ std::string meter_figures_disagree(const std::string& json)
         if (json_field(json, check[1]) != "true")
             disagree += std::string(disagree.empty() ? "" : "; ") + check[0];
     return disagree;
+}
+
+void check_meter_of_no_frames(const run_options& options)
+{
+    // A clip of no frames: the report names no frame at all.
+    const std::string script =
+        write_script("reports/none.avs", "BlankClip(length=0, width=64, height=48, pixel_type=\"YV12\", fps=25)\n");
+    const run_result text = run_tool({"meter", script}, options);
+    ASSERT_EQ(text.status, 0) << text.err;
+    EXPECT_NE(text.out.find("frames        0\n"), std::string::npos) << text.out;
+    EXPECT_NE(text.out.find("slowest       0.000 ms\n"), std::string::npos) << text.out;
+    EXPECT_EQ(text.out.find("-1"), std::string::npos) << text.out;
+    const run_result json = run_tool({"--json", "meter", script}, options);
+    ASSERT_EQ(json.status, 0) << json.err;
+    EXPECT_EQ(json_field(json.out, "[.fetched, .first_frame, .last_frame, .delivery_ms.slowest_at, .interrupted, "
+                                   ".error]"),
+              "[0,null,null,null,false,null]")
+        << json.out;
 }
 
 void check_meter(const run_options& options)

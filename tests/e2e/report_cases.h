@@ -32,3 +32,6 @@ void check_info_json(const run_options& options);
 // a frame written, for video and mkv too; a frame the server cannot deliver
 // ends with status 2.
 void check_meter(const run_options& options);
+
+// meter on a clip of no frames names none.
+void check_meter_of_no_frames(const run_options& options);
