@@ -117,6 +117,16 @@ static void say_if_properties_are_missing(const command_line& line)
     diag_print(DIAG_INFO, "%s\n", note.c_str());
 }
 
+// Asked to stop before the mode began: nothing is written, no program
+// started.
+static void say_if_interrupted(const command_line& line)
+{
+    if (!interrupt_requested())
+        return;
+    diag_print(DIAG_ERROR, line.mode->writes_stream ? "interrupted before the stream began.\n"
+                                                    : "interrupted before the report was printed.\n");
+}
+
 // The frame server is C++ inside. An exception that escapes its C interface
 // would otherwise end the process with an abort and a core dump; it is a
 // failure like any other.
@@ -165,9 +175,11 @@ int main(int argc, char** argv)
     // status still says it.
     if (!open_standard_streams())
         diag_print(DIAG_ERROR, "standard output is closed.\n");
+    // From the first moment: a signal during a slow import must stop the
+    // run before anything is written or started.
+    catch_interrupts();
     const command_line line = parse_command_line(command_arguments(argc, argv));
     ignore_broken_pipe();
-    catch_interrupts();
     std::set_terminate(frameserver_exception_escaped);
     if (line.version) {
         print_versions();
@@ -193,7 +205,11 @@ int main(int argc, char** argv)
     // Where the source describes its field order only on its frames, the
     // modes that read the clip's flags say so first.
     warn_of_field_order_mismatch(line, clip, env);
+    say_if_interrupted(line);
     line.mode->run({line, &clip, env});
+    // A report the tool was asked to stop while making is no report.
+    if (!line.mode->writes_stream && !line.mode->says_cut_short && interrupt_requested())
+        end_process_discarding_output("clipspout [error]: interrupted before the report was printed.\n");
 
     // A report lost to a full disk must not end as a success.
     if (fflush(stdout) != 0 || ferror(stdout))

@@ -39,6 +39,8 @@ struct mode_row {
     // from the first).
     const char* flags_reader;
     const char* flags_remedy;
+    // Reports what it measured of a run cut short, marked so (meter).
+    bool says_cut_short;
 };
 
 // The row of a keyword, or null.

@@ -170,6 +170,12 @@ void pump_audio_tail(pump_run& run)
     }
 }
 
+static void stop_if_interrupted_before_the_stream()
+{
+    if (interrupt_requested())
+        diag_print(DIAG_ERROR, "interrupted before the stream began.\n");
+}
+
 // Before the clip is opened for writing: which tracks go, and whether the
 // format can carry them.
 void settle_tracks(pump_run& run)
@@ -303,6 +309,10 @@ void run_pump(pump_job& job)
     run.state = job.format->open(run.start);
     check_timecodes_length(run);
 
+    // Asked to stop before the first byte: nothing is written, and a
+    // program already started sees an empty input and is waited for.
+    if (job.sink)
+        stop_if_interrupted_before_the_stream();
     if (job.sink)
         open_sink(*job.sink);
     // Durations of the first frames, for a format that times its track by
@@ -310,6 +320,8 @@ void run_pump(pump_job& job)
     if (run.has_video && job.format->lookahead_frames && job.plan && job.plan->frame0.duration_den != 0)
         run.start.first_durations =
             read_first_durations(job.clip, job.env, *run.start.clip, job.format->lookahead_frames);
+    if (job.sink)
+        stop_if_interrupted_before_the_stream();
     job.format->begin(run.state, run.start, run.packet);
     emit(run);
     if (run.timecodes.file)

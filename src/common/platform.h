@@ -148,10 +148,19 @@ bool serve_named_pipe_on_stdout(const std::string& name, std::string* reason);
 // ends); nothing elsewhere.
 void drain_stdout_to_reader();
 
-// Ctrl-C (on Windows, a console control event) asks the tool to stop after
-// the frame or block it is writing; a second one ends the process at once.
+// SIGINT, SIGTERM and SIGHUP (on Windows, every console control event) ask
+// the tool to stop after the frame or block it is writing; a second one
+// ends the process at once, and the program it started with it. After the
+// first, a write or a wait that a reader holds up for INTERRUPT_GRACE_SECONDS
+// without taking anything is given up, and the program told to stop.
 void catch_interrupts();
 bool interrupt_requested();
+constexpr int INTERRUPT_GRACE_SECONDS = 5;
+
+// Ends the process with status 2 after saying message on standard error,
+// without writing what standard output still holds (a report cut short
+// must not pass for a whole one).
+[[noreturn]] void end_process_discarding_output(const char* message);
 
 // What the process has used so far: its peak and present resident memory,
 // and its processor time in user and system mode.

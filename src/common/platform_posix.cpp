@@ -14,6 +14,7 @@
 #include <fcntl.h>
 #include <langinfo.h>
 #include <spawn.h>
+#include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -28,6 +29,20 @@
 extern char** environ;
 
 static volatile sig_atomic_t interrupts = 0;
+// The process group of the program the tool started, while it runs: a
+// second signal stops it before the tool ends, so that none is orphaned.
+static volatile sig_atomic_t program_group = 0;
+// After an interrupt, a reader that took nothing for this long is given up
+// (a program that never reads, a pipe no one drains).
+constexpr int INTERRUPT_GRACE_MS = INTERRUPT_GRACE_SECONDS * 1000;
+static bool writes_abandoned = false;
+
+void end_process_discarding_output(const char* message)
+{
+    fputs(message, stderr);
+    fflush(stderr);
+    _exit(2);
+}
 
 void end_process(int status)
 {
@@ -130,7 +145,20 @@ size_t write_stdout_chunks(const out_chunk* chunks, size_t count)
             vec[n].iov_base = const_cast<char*>(static_cast<const char*>(chunks[i].data) + skip);
             vec[n].iov_len = chunks[i].size - skip;
         }
+        // Once interrupted, the frame under way still goes out whole, but
+        // no longer blocking: a reader that takes nothing within the grace
+        // is given up.
+        if (interrupt_requested())
+            fcntl(1, F_SETFL, fcntl(1, F_GETFL) | O_NONBLOCK);
         ssize_t done = writev(1, vec, n);
+        if (done < 0 && (errno == EINTR || errno == EAGAIN) && interrupt_requested()) {
+            pollfd writable = {1, POLLOUT, 0};
+            if (poll(&writable, 1, INTERRUPT_GRACE_MS) <= 0 && !(writable.revents & (POLLOUT | POLLERR))) {
+                writes_abandoned = true;
+                return written;
+            }
+            continue;
+        }
         if (done < 0 && errno == EINTR)
             continue;
         if (done <= 0)
@@ -278,7 +306,7 @@ bool start_program_on_stdout(const std::vector<std::string>& args, started_progr
     posix_spawnattr_init(&attributes);
     sigset_t defaults;
     sigemptyset(&defaults);
-    for (int signal_number : {SIGPIPE, SIGINT, SIGTERM})
+    for (int signal_number : {SIGPIPE, SIGINT, SIGTERM, SIGHUP})
         sigaddset(&defaults, signal_number);
     posix_spawnattr_setsigdefault(&attributes, &defaults);
     posix_spawnattr_setpgroup(&attributes, 0);
@@ -301,6 +329,7 @@ bool start_program_on_stdout(const std::vector<std::string>& args, started_progr
         return false;
     }
     program->pid = pid;
+    program_group = pid;
     fflush(stdout);
     const bool ok = dup2(ends[1], 1) == 1;
     close(ends[1]);
@@ -309,12 +338,31 @@ bool start_program_on_stdout(const std::vector<std::string>& args, started_progr
     return ok;
 }
 
+// Tells a program that no longer reads to stop: SIGTERM to its group, and
+// SIGKILL if it has not ended after a few seconds.
+static void stop_program(started_program& program, int* status)
+{
+    kill(-static_cast<pid_t>(program.pid), SIGTERM);
+    for (int waited = 0; waited < 3000; waited += 20) {
+        if (waitpid(static_cast<pid_t>(program.pid), status, WNOHANG) == static_cast<pid_t>(program.pid)) {
+            program.ended = true;
+            return;
+        }
+        usleep(20000);
+    }
+    kill(-static_cast<pid_t>(program.pid), SIGKILL);
+}
+
 program_end wait_for_program(started_program& program)
 {
     move_stdout_to_null_device();
     int status = program.status;
+    if (!program.ended && writes_abandoned)
+        stop_program(program, &status);
     while (!program.ended && waitpid(static_cast<pid_t>(program.pid), &status, 0) < 0 && errno == EINTR)
         ;
+    program.ended = true;
+    program_group = 0;
     program.pid = 0;
     program_end end;
     end.by_signal = WIFSIGNALED(status);
@@ -325,6 +373,7 @@ program_end wait_for_program(started_program& program)
 unsigned long long bytes_left_unread(started_program& program)
 {
     fflush(stdout);
+    int last = -1, still = 0;
     for (;;) {
         int unread = 0;
         if (ioctl(1, FIONREAD, &unread) != 0 || unread == 0)
@@ -333,6 +382,13 @@ unsigned long long bytes_left_unread(started_program& program)
             program.ended = true;
         if (program.ended)
             return static_cast<unsigned long long>(unread);
+        // Interrupted, a program that takes nothing more is given up.
+        still = unread == last ? still + 2 : 0;
+        last = unread;
+        if (interrupt_requested() && still >= INTERRUPT_GRACE_MS) {
+            writes_abandoned = true;
+            return static_cast<unsigned long long>(unread);
+        }
         usleep(2000);
     }
 }
@@ -399,11 +455,13 @@ bool stdout_shows_utf8()
 static void on_interrupt(int)
 {
     // A second one ends the process at once (a frame server can take its
-    // time over one frame).
+    // time over one frame), and the program with it.
     if (++interrupts > 1) {
         static const char message[] = "clipspout [error]: interrupted.\n";
         if (write(2, message, sizeof message - 1) < 0) {
         }
+        if (program_group > 0)
+            kill(-static_cast<pid_t>(program_group), SIGTERM);
         _exit(2);
     }
 }
@@ -413,8 +471,10 @@ void catch_interrupts()
     struct sigaction action {};
     action.sa_handler = on_interrupt;
     sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+    // No SA_RESTART: a write or an open that blocks on a reader that never
+    // comes returns, so that the tool can give it up.
+    action.sa_flags = 0;
+    for (int signal_number : {SIGINT, SIGTERM, SIGHUP})
+        sigaction(signal_number, &action, nullptr);
 }
 

@@ -19,6 +19,16 @@
 #include "common/platform_internal.h"
 
 static volatile sig_atomic_t interrupts = 0;
+// The program the tool started, while it runs: a second event stops it
+// before the tool ends, so that none is left behind.
+static HANDLE volatile program_process = nullptr;
+
+void end_process_discarding_output(const char* message)
+{
+    fputs(message, stderr);
+    fflush(stderr);
+    _exit(2);
+}
 
 void end_process(int status)
 {
@@ -457,6 +467,7 @@ bool start_program_on_stdout(const std::vector<std::string>& args, started_progr
     }
     CloseHandle(started.hThread);
     program->process = started.hProcess;
+    program_process = started.hProcess;
     if (!stdout_becomes(write_end)) {
         *reason = "cannot write to its pipe";
         return false;
@@ -471,6 +482,7 @@ program_end wait_for_program(started_program& program)
     DWORD code = 0;
     WaitForSingleObject(program.process, INFINITE);
     GetExitCodeProcess(program.process, &code);
+    program_process = nullptr;
     CloseHandle(program.process);
     program.process = nullptr;
     end.code = code;
@@ -554,12 +566,18 @@ bool stdout_shows_utf8()
     return !GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) || GetConsoleOutputCP() == CP_UTF8;
 }
 
-static BOOL WINAPI on_console_event(DWORD event)
+// Every console control event (Ctrl-C, Ctrl-Break, the console closed, a
+// log-off, a shutdown) asks alike.
+static BOOL WINAPI on_console_event(DWORD)
 {
-    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT)
-        return FALSE;
-    if (++interrupts > 1)
+    if (++interrupts > 1) {
+        static const char message[] = "clipspout [error]: interrupted.\n";
+        DWORD written = 0;
+        WriteFile(GetStdHandle(STD_ERROR_HANDLE), message, sizeof message - 1, &written, nullptr);
+        if (program_process)
+            TerminateProcess(program_process, 2);
         ExitProcess(2);
+    }
     return TRUE;
 }
 

@@ -57,11 +57,16 @@ void open_sink(stream_sink& sink)
         atexit(wait_after_failure);
         break;
     case SINK_NAMED_PIPE:
-        if (!serve_named_pipe_on_stdout(sink.path, &reason))
+        if (!serve_named_pipe_on_stdout(sink.path, &reason) && interrupt_requested())
+            diag_print(DIAG_ERROR, "interrupted before the stream began.\n");
+        if (!reason.empty())
             diag_print(DIAG_ERROR, "cannot serve the pipe \"%s\": %s.\n", sink.path.c_str(), reason.c_str());
         break;
     case SINK_FILE: {
+        // A named pipe no one opens holds the open until a signal ends it.
         FILE* file = create_output_file(sink.path);
+        if (!file && interrupt_requested())
+            diag_print(DIAG_ERROR, "interrupted before the stream began.\n");
         if (!file)
             diag_print(DIAG_ERROR, "cannot create \"%s\": %s.\n", sink.path.c_str(), strerror(errno));
         if (!make_stdout(file))

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -161,12 +163,38 @@ static run_result launch(std::vector<std::string> argv, const run_options& optio
     int status = 0;
     bool exited = false;
     char buffer[65536];
+    using test_clock = std::chrono::steady_clock;
+    const test_clock::time_point started = test_clock::now();
+    test_clock::time_point condition_met{}, last_signal{};
+    bool condition = false;
+    // Sends the signals as the options ask, once their moment has come.
+    auto signal_when_due = [&] {
+        if (!options.signal || exited || result.signals_sent >= options.signal_count)
+            return;
+        const test_clock::time_point now = test_clock::now();
+        if (!condition && (options.signal_on_stderr.empty() || result.err.find(options.signal_on_stderr) !=
+                                                                     std::string::npos)) {
+            condition = true;
+            condition_met = now;
+        }
+        if (!condition || now - condition_met < std::chrono::milliseconds(options.signal_after_ms) ||
+            (result.signals_sent > 0 && now - last_signal < std::chrono::milliseconds(200)))
+            return;
+        kill(pid, options.signal);
+        ++result.signals_sent;
+        last_signal = now;
+    };
     // Reads until both pipes close; a process the tool leaves behind holding
     // them (a launcher's helper service) must not hang the test, so once the
     // tool has exited whatever is left is drained and reading stops.
     while (out_fd >= 0 || err_fd >= 0) {
+        signal_when_due();
+        if (!exited && !result.timed_out && test_clock::now() - started > std::chrono::seconds(options.timeout_seconds)) {
+            result.timed_out = true;
+            kill(pid, SIGKILL);
+        }
         pollfd fds[2] = {{out_fd, POLLIN, 0}, {err_fd, POLLIN, 0}};
-        int ready = poll(fds, 2, 200);
+        int ready = poll(fds, 2, options.signal ? 10 : 200);
         if (ready == 0 && !exited && waitpid(pid, &status, WNOHANG) == pid) {
             exited = true;
             for (int fd : {out_fd, err_fd})

@@ -43,11 +43,21 @@ struct run_options {
     long stdout_limit = -1;             // close the pipe after this many bytes
     std::vector<std::string> env;       // extra NAME=VALUE settings
     bool close_stdin = false, close_stdout = false, close_stderr = false;  // start the tool without them
+    // A signal for the tool (native builds): once standard error holds
+    // signal_on_stderr (at once where empty) and signal_after_ms more have
+    // passed; signal_count 2 sends a second one 200 ms after the first.
+    int signal = 0;
+    std::string signal_on_stderr;
+    int signal_after_ms = 0;
+    int signal_count = 1;
+    int timeout_seconds = 60;  // then the tool is killed, and timed_out says so
 };
 
 struct run_result {
     int status = -1;     // exit status, or -1 if the process died of a signal
     int signal = 0;
+    bool timed_out = false;
+    int signals_sent = 0;
     std::string out;
     std::string err;     // without the line below
     // The line a frame server without working frame properties gets

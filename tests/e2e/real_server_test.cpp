@@ -20,6 +20,7 @@
 #include "harness.h"
 #include "hostile_cases.h"
 #include "interface_cases.h"
+#include "interrupt_cases.h"
 #include "program_cases.h"
 #include "report_cases.h"
 
@@ -893,6 +894,16 @@ TEST_F(RealServer, AFrameZeroThatFailsEndsEveryModeThatReadsIt)
         GTEST_SKIP() << "no fault plugin (CLIPSPOUT_TEST_FAULT_PLUGIN; scripts/test.sh builds it)";
     check_frame0_failures(on_real_server(), "LoadCPlugin(\"" + std::string(plugin) + "\")\nClipspoutFault(0)",
                           "ClipspoutFault: this frame cannot be delivered", real_server_gives_properties());
+}
+
+TEST_F(RealServer, SignalsAtEveryMoment)
+{
+    const char* plugin = getenv("CLIPSPOUT_TEST_FAULT_PLUGIN");
+    if (!plugin || !*plugin || testing_windows_build())
+        GTEST_SKIP() << "no fault plugin (CLIPSPOUT_TEST_FAULT_PLUGIN; scripts/test.sh builds it)";
+    check_signals_at_every_moment(on_real_server(),
+                                  "LoadCPlugin(\"" + std::string(plugin) + "\")\nClipspoutPause(1500)",
+                                  "clipspout-fault: pausing");
 }
 
 TEST_F(RealServer, HostileRuns)

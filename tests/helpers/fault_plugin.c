@@ -1,12 +1,16 @@
 /* An AviSynth+ C plugin for the tests: ClipspoutFault(clip, frame) passes
    the clip through but for that frame, which it cannot deliver, as a source
-   plugin cannot that meets a broken packet. It calls the library that
+   plugin cannot that meets a broken packet; ClipspoutPause(ms) is a slow
+   step of the script's import (a source indexing its file), said on
+   standard error as it starts. It calls the library that
    loaded it, found by name among those already loaded (the tool loads it
    privately, so its names are not global). */
 
 #include <dlfcn.h>
 #include <stddef.h>
 #include <stdint.h>
+#include <stdio.h>
+#include <time.h>
 
 #define AVSC_NO_DECLSPEC
 #include "avisynth_c.h"
@@ -39,6 +43,25 @@ static AVS_Value AVSC_CC fault_create(AVS_ScriptEnvironment* env, AVS_Value args
     return result;
 }
 
+static AVS_Value AVSC_CC pause_create(AVS_ScriptEnvironment* env, AVS_Value args, void* data)
+{
+    (void)env;
+    (void)data;
+    const int ms = args.d.array[0].d.integer;
+    fputs("clipspout-fault: pausing\n", stderr);
+    fflush(stderr);
+    struct timespec left = {ms / 1000, (long)(ms % 1000) * 1000000L};
+    /* A signal to the tool cuts the sleep short; the import goes on after
+       it, as a real slow step would. */
+    while (nanosleep(&left, &left) != 0) {
+    }
+    AVS_Value result;
+    result.type = 'i';
+    result.array_size = 0;
+    result.d.integer = ms;
+    return result;
+}
+
 const char* AVSC_CC avisynth_c_plugin_init(AVS_ScriptEnvironment* env)
 {
     void* library = dlopen("libavisynth.so", RTLD_LAZY | RTLD_NOLOAD);
@@ -54,5 +77,6 @@ const char* AVSC_CC avisynth_c_plugin_init(AVS_ScriptEnvironment* env)
     if (!get_frame || !new_c_filter || !set_to_clip || !release_clip || !add_function)
         return "ClipspoutFault: the loading library lacks a function it needs";
     add_function(env, "ClipspoutFault", "ci", fault_create, NULL);
+    add_function(env, "ClipspoutPause", "i", pause_create, NULL);
     return "clipspout's fault plugin for the tests";
 }

@@ -4,8 +4,11 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <numeric>
+#include <thread>
 
 #include "standin.h"
 
@@ -403,6 +406,19 @@ value standin_fault(const std::string& name, const clip_ref& clip, const bound_a
 
 // StandinBytes("48ff00"): a string of any bytes, NUL among them, which no
 // script literal can hold.
+// StandinPause(ms): a slow step of a script's evaluation (a source that
+// indexes its file), said on standard error as it starts, so that a test
+// knows the moment.
+value standin_pause(const std::string&, const clip_ref&, const bound_args& args)
+{
+    fputs("standin: pausing\n", stderr);
+    fflush(stderr);
+    std::this_thread::sleep_for(std::chrono::milliseconds(args.integer(0, 1000)));
+    value v;
+    v.type = AVS_TAG_INT;
+    return v;
+}
+
 value standin_bytes(const std::string& name, const clip_ref&, const bound_args& args)
 {
     const std::string hex = args.string(0, "");
@@ -555,6 +571,7 @@ const std::vector<function_def>& functions()
         {"ConvertToYV12", true, {{"matrix", 's'}}, convert},
         {"StandinSilence", true, {}, standin_silence},
         {"StandinBytes", false, {{"hex", 's'}}, standin_bytes},
+        {"StandinPause", false, {{"ms", 'i'}}, standin_pause},
 #ifndef STANDIN_CLASSIC
         {"ConvertBits", true, {{"bits", 'i'}}, convert_bits},
         {"ConvertToYUV444", true, {{"matrix", 's'}}, convert_to_yuv444},
