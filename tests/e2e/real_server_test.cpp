@@ -894,6 +894,9 @@ TEST_F(RealServer, AFrameZeroThatFailsEndsEveryModeThatReadsIt)
         GTEST_SKIP() << "no fault plugin (CLIPSPOUT_TEST_FAULT_PLUGIN; scripts/test.sh builds it)";
     check_frame0_failures(on_real_server(), "LoadCPlugin(\"" + std::string(plugin) + "\")\nClipspoutFault(0)",
                           "ClipspoutFault: this frame cannot be delivered", real_server_gives_properties());
+    check_meter_cut_short_by_a_frame(on_real_server(),
+                                     "LoadCPlugin(\"" + std::string(plugin) + "\")\nClipspoutFault(7)",
+                                     "ClipspoutFault: this frame cannot be delivered");
 }
 
 TEST_F(RealServer, SignalsAtEveryMoment)

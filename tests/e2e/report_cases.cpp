@@ -178,6 +178,27 @@ void check_meter_of_no_frames(const run_options& options)
         << json.out;
 }
 
+void check_meter_cut_short_by_a_frame(const run_options& options, const std::string& fault,
+                                      const std::string& message)
+{
+    // What was measured is reported, marked as cut short, and the run fails.
+    const std::string script = write_script("reports/fault.avs", "BlankClip(length=30, width=64, height=48, "
+                                                                 "pixel_type=\"YV12\", fps=25)\n" + fault + "\n");
+    const run_result r = run_tool({"meter", script}, options);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.out.find("frames        7 (0 to 6)\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("cut short     frame 7: " + message + " (7 of 30 frames fetched)\n"), std::string::npos)
+        << r.out;
+    EXPECT_NE(r.err.find("clipspout [warn]: frame 7: " + message + "\n"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("clipspout [error]: only fetched 7 of 30 frames.\n"), std::string::npos) << r.err;
+    const run_result json = run_tool({"--json", "meter", script}, options);
+    EXPECT_EQ(json.status, 2);
+    EXPECT_EQ(json_field(json.out, "[.fetched, .total, .interrupted, .error]"),
+              "[7,30,false,\"frame 7: " + message + "\"]")
+        << json.out;
+    EXPECT_EQ(meter_figures_disagree(json.out), "") << json.out;
+}
+
 void check_meter(const run_options& options)
 {
     const std::string clip = "BlankClip(length=30, width=64, height=48, pixel_type=\"YV12\", fps=25)\n"

@@ -33,5 +33,11 @@ void check_info_json(const run_options& options);
 // ends with status 2.
 void check_meter(const run_options& options);
 
+// meter where frame 7 cannot be delivered (fault: the script line that
+// makes it so; message: the server's reason): the report of frames 0 to 6,
+// marked as cut short, then status 2.
+void check_meter_cut_short_by_a_frame(const run_options& options, const std::string& fault,
+                                      const std::string& message);
+
 // meter on a clip of no frames names none.
 void check_meter_of_no_frames(const run_options& options);

@@ -18,24 +18,7 @@ TEST(Reports, MeterFetchesEveryFrameAndSaysHowFast)
 
 TEST(Reports, MeterSaysWhereTheServerCannotDeliver)
 {
-    const std::string script = write_script("reports/fault.avs", "BlankClip(length=30, width=64, height=48, "
-                                                                 "pixel_type=\"YV12\", fps=25)\nStandinFault(frame=7)\n");
-    // What was measured is reported, marked as cut short, and the run fails.
-    const run_result r = run_tool({"meter", script});
-    EXPECT_EQ(r.status, 2);
-    EXPECT_NE(r.out.find("frames        7 (0 to 6)\n"), std::string::npos) << r.out;
-    EXPECT_NE(r.out.find("cut short     frame 7: StandinFault: frame 7 cannot be delivered (7 of 30 frames fetched)\n"),
-              std::string::npos)
-        << r.out;
-    EXPECT_NE(r.err.find("clipspout [warn]: frame 7: StandinFault: frame 7 cannot be delivered\n"), std::string::npos)
-        << r.err;
-    EXPECT_NE(r.err.find("clipspout [error]: only fetched 7 of 30 frames.\n"), std::string::npos) << r.err;
-    const run_result json = run_tool({"--json", "meter", script});
-    EXPECT_EQ(json.status, 2);
-    EXPECT_EQ(json_field(json.out, "[.fetched, .total, .interrupted, .error]"),
-              "[7,30,false,\"frame 7: StandinFault: frame 7 cannot be delivered\"]")
-        << json.out;
-    EXPECT_EQ(meter_figures_disagree(json.out), "") << json.out;
+    check_meter_cut_short_by_a_frame(run_options(), "StandinFault(frame=7)", "StandinFault: frame 7 cannot be delivered");
 }
 
 TEST(Reports, MeterTimesEachFrameWhereTheServerIsSlow)
