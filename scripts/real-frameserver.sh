@@ -277,7 +277,8 @@ build_fault_plugin() {
   header="$(frameserver_cache "$DEFAULT_AVISYNTH_VERSION")/src/avisynthplus/avs_core/include"
   [ -f "$header/avisynth_c.h" ] || return 1
   mkdir -p "$1"
-  plugin="$1/libclipspout_fault.so"
+  # Absolute: the scripts load it from folders of their own.
+  plugin="$(cd "$1" && pwd)/libclipspout_fault.so"
   gcc -shared -fPIC -Wall -Werror -I"$header" -o "$plugin" tests/helpers/fault_plugin.c -ldl || return 1
   echo "$plugin"
 }
