@@ -167,9 +167,9 @@ void check_meter_of_no_frames(const run_options& options)
         write_script("reports/none.avs", "BlankClip(length=0, width=64, height=48, pixel_type=\"YV12\", fps=25)\n");
     const run_result text = run_tool({"meter", script}, options);
     ASSERT_EQ(text.status, 0) << text.err;
-    EXPECT_NE(text.out.find("frames        0\n"), std::string::npos) << text.out;
-    EXPECT_NE(text.out.find("slowest       0.000 ms\n"), std::string::npos) << text.out;
-    EXPECT_EQ(text.out.find("-1"), std::string::npos) << text.out;
+    EXPECT_NE(lf_text(text.out).find("frames        0\n"), std::string::npos) << text.out;
+    EXPECT_NE(lf_text(text.out).find("slowest       0.000 ms\n"), std::string::npos) << text.out;
+    EXPECT_EQ(lf_text(text.out).find("-1"), std::string::npos) << text.out;
     const run_result json = run_tool({"--json", "meter", script}, options);
     ASSERT_EQ(json.status, 0) << json.err;
     EXPECT_EQ(json_field(json.out, "[.fetched, .first_frame, .last_frame, .delivery_ms.slowest_at, .interrupted, "
@@ -186,8 +186,8 @@ void check_meter_cut_short_by_a_frame(const run_options& options, const std::str
                                                                  "pixel_type=\"YV12\", fps=25)\n" + fault + "\n");
     const run_result r = run_tool({"meter", script}, options);
     EXPECT_EQ(r.status, 2);
-    EXPECT_NE(r.out.find("frames        7 (0 to 6)\n"), std::string::npos) << r.out;
-    EXPECT_NE(r.out.find("cut short     frame 7: " + message + " (7 of 30 frames fetched)\n"), std::string::npos)
+    EXPECT_NE(lf_text(r.out).find("frames        7 (0 to 6)\n"), std::string::npos) << r.out;
+    EXPECT_NE(lf_text(r.out).find("cut short     frame 7: " + message + " (7 of 30 frames fetched)\n"), std::string::npos)
         << r.out;
     EXPECT_NE(r.err.find("clipspout [warn]: frame 7: " + message + "\n"), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("clipspout [error]: only fetched 7 of 30 frames.\n"), std::string::npos) << r.err;
