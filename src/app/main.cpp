@@ -209,7 +209,7 @@ int main(int argc, char** argv)
     line.mode->run({line, &clip, env});
     // A report the tool was asked to stop while making is no report.
     if (!line.mode->writes_stream && !line.mode->says_cut_short && interrupt_requested())
-        end_process_discarding_output("clipspout [error]: interrupted before the report was printed.\n");
+        diag_error_discarding_output("interrupted before the report was printed.\n");
 
     // A report lost to a full disk must not end as a success.
     if (fflush(stdout) != 0 || ferror(stdout))

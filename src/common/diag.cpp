@@ -25,6 +25,13 @@ void diag_print(unsigned level, const char* format, ...)
         exit(2);
 }
 
+void diag_error_discarding_output(const char* message)
+{
+    fprintf(stderr, "clipspout [error]: %s", message);
+    fflush(stderr);
+    std::_Exit(2);
+}
+
 std::string one_line(const char* message)
 {
     std::string line;

@@ -22,6 +22,11 @@ enum : unsigned {
 
 void diag_print(unsigned level, const char* format, ...) DIAG_PRINTF_FORMAT;
 
+// An error that ends the process with status 2 without writing what
+// standard output still holds: a report cut short must not pass for a
+// whole one.
+[[noreturn]] void diag_error_discarding_output(const char* message);
+
 // The frame server's messages may span lines ("...\n(script.avs, line 3)");
 // a diagnostic is one line.
 std::string one_line(const char* message);

@@ -157,10 +157,6 @@ void catch_interrupts();
 bool interrupt_requested();
 constexpr int INTERRUPT_GRACE_SECONDS = 5;
 
-// Ends the process with status 2 after saying message on standard error,
-// without writing what standard output still holds (a report cut short
-// must not pass for a whole one).
-[[noreturn]] void end_process_discarding_output(const char* message);
 
 // What the process has used so far: its peak and present resident memory,
 // and its processor time in user and system mode.

@@ -37,13 +37,6 @@ static volatile sig_atomic_t program_group = 0;
 constexpr int INTERRUPT_GRACE_MS = INTERRUPT_GRACE_SECONDS * 1000;
 static bool writes_abandoned = false;
 
-void end_process_discarding_output(const char* message)
-{
-    fputs(message, stderr);
-    fflush(stderr);
-    _exit(2);
-}
-
 void end_process(int status)
 {
     end_process_flush(&status);

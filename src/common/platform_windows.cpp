@@ -23,13 +23,6 @@ static volatile sig_atomic_t interrupts = 0;
 // before the tool ends, so that none is left behind.
 static HANDLE volatile program_process = nullptr;
 
-void end_process_discarding_output(const char* message)
-{
-    fputs(message, stderr);
-    fflush(stderr);
-    _exit(2);
-}
-
 void end_process(int status)
 {
     end_process_flush(&status);

@@ -5,6 +5,7 @@
 
 #include "frameserver/channel_mask.h"
 #include "writers/wave_header.h"
+#include "wave_shape_of.h"
 
 namespace {
 
@@ -19,18 +20,6 @@ uint64_t le(const unsigned char* b, int bytes)
 std::string text(const unsigned char* b)
 {
     return std::string(reinterpret_cast<const char*>(b), 4);
-}
-
-wave_shape shape_of(uint16_t format, uint16_t channels, uint32_t rate, uint32_t bytes, int64_t count, uint32_t mask)
-{
-    wave_shape shape;
-    shape.format_code = format;
-    shape.channels = channels;
-    shape.sample_rate = rate;
-    shape.sample_bytes = bytes;
-    shape.sample_count = count;
-    shape.channel_mask = mask;
-    return shape;
 }
 
 }  // namespace

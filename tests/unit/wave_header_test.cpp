@@ -4,6 +4,7 @@
 #include <string>
 
 #include "writers/wave_header.h"
+#include "wave_shape_of.h"
 
 namespace {
 
@@ -31,13 +32,7 @@ wave_header build(std::string* warnings, uint16_t format, uint16_t channels, uin
                   int64_t count)
 {
     testing::internal::CaptureStderr();
-    wave_shape shape;
-    shape.format_code = format;
-    shape.channels = channels;
-    shape.sample_rate = rate;
-    shape.sample_bytes = bytes;
-    shape.sample_count = count;
-    wave_header h = build_wave_header(shape);
+    wave_header h = build_wave_header(shape_of(format, channels, rate, bytes, count));
     *warnings = testing::internal::GetCapturedStderr();
     return h;
 }
