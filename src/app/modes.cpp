@@ -22,6 +22,7 @@ int first_frame_of(const command_line& line)
     return line.start == FRAME_NOT_GIVEN ? 0 : line.start;
 }
 
+// The job of the clip as it is now: after any conversion the plan made.
 pump_job job_for(const mode_call& call, const stream_format* format)
 {
     pump_job job;
@@ -77,7 +78,6 @@ void run_matroska(const mode_call& call)
         plan = plan_video(call.clip, call.env, call.line.depth, CARRIER_MATROSKA);
     stream_sink sink = choose_sink(call.line.output, call.line.program);
     pump_job job = job_for(call, &MATROSKA_FORMAT);
-    job.clip = *call.clip;
     job.plan = has_video ? &plan : nullptr;
     job.sink = &sink;
     run_pump(job);

@@ -170,9 +170,12 @@ void pump_audio_tail(pump_run& run)
     }
 }
 
-static void stop_if_interrupted_before_the_stream()
+// Asked to stop before the first byte of a stream: nothing more is made,
+// and a program already started sees an empty input and is waited for (on
+// the way out, see open_sink).
+void stop_if_interrupted_before_the_stream(const pump_job& job)
 {
-    if (interrupt_requested())
+    if (job.sink && interrupt_requested())
         diag_print(DIAG_ERROR, "interrupted before the stream began.\n");
 }
 
@@ -303,16 +306,14 @@ void run_pump(pump_job& job)
     run.start.clip = job.plan ? job.plan->vi : avs.avs_get_video_info(job.clip);
     run.start.rf64 = job.rf64;
     settle_tracks(run);
+    stop_if_interrupted_before_the_stream(job);
     open_side_files(run);
     if (job.format->takes_channel_mask)
         run.start.channel_mask = resolve_channel_mask(job.channel_mask, *run.start.clip);
     run.state = job.format->open(run.start);
     check_timecodes_length(run);
 
-    // Asked to stop before the first byte: nothing is written, and a
-    // program already started sees an empty input and is waited for.
-    if (job.sink)
-        stop_if_interrupted_before_the_stream();
+    stop_if_interrupted_before_the_stream(job);
     if (job.sink)
         open_sink(*job.sink);
     // Durations of the first frames, for a format that times its track by
@@ -320,8 +321,7 @@ void run_pump(pump_job& job)
     if (run.has_video && job.format->lookahead_frames && job.plan && job.plan->frame0.duration_den != 0)
         run.start.first_durations =
             read_first_durations(job.clip, job.env, *run.start.clip, job.format->lookahead_frames);
-    if (job.sink)
-        stop_if_interrupted_before_the_stream();
+    stop_if_interrupted_before_the_stream(job);
     job.format->begin(run.state, run.start, run.packet);
     emit(run);
     if (run.timecodes.file)

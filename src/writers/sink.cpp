@@ -63,7 +63,7 @@ void open_sink(stream_sink& sink)
             diag_print(DIAG_ERROR, "cannot serve the pipe \"%s\": %s.\n", sink.path.c_str(), reason.c_str());
         break;
     case SINK_FILE: {
-        // A named pipe no one opens holds the open until a signal ends it.
+        // A FIFO no one opens holds the open until a signal breaks it.
         FILE* file = create_output_file(sink.path);
         if (!file && interrupt_requested())
             diag_print(DIAG_ERROR, "interrupted before the stream began.\n");

@@ -88,10 +88,10 @@ void check_mid_stream(const run_options& base, const std::string& script)
         options.signal = signal;
         options.signal_on_stderr = "writing 300 frames";
         options.signal_after_ms = 200;
-        // The reader starts late, so that the signal finds the tool in a
-        // write the pipe holds up.
+        // The reader starts late, so that the signal surely finds the tool
+        // in a write the pipe holds up, however busy the machine.
         const run_result r = run_tool({"--timecodes", tc, "--frame-props", props, "video", script, "sh", "-c",
-                                       "sleep 1; cat >/dev/null"},
+                                       "sleep 3; cat >/dev/null"},
                                       options);
         EXPECT_EQ(r.status, 2);
         const size_t at = r.err.find("clipspout [error]: interrupted after ");
@@ -114,7 +114,8 @@ void check_readers_that_never_read(const run_options& base, const std::string& s
     options.signal = SIGTERM;
     options.signal_on_stderr = "writing 300 frames";
     options.signal_after_ms = 200;
-    options.timeout_seconds = 30;
+    // A hang, not a speed: the tool gives a reader 5 s, its program 3 s.
+    options.timeout_seconds = 90;
     // A duration of this test's own, to find the program by.
     const std::string nap = "41." + std::to_string(getpid());
     const run_result r = run_tool({"video", script, "sh", "-c", "exec sleep " + nap}, options);
