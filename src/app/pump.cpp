@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cinttypes>
 #include <cstring>
+#include <deque>
 #include <vector>
 
 #include "common/diag.h"
@@ -17,6 +18,7 @@
 #include "frameserver/property_json.h"
 #include "writers/stream_time.h"
 #include "writers/timecodes.h"
+#include "writers/write_queue.h"
 
 namespace {
 
@@ -34,6 +36,20 @@ FILE* create_side_file(const std::string& path, const char* what)
     return file;
 }
 
+// What is done once a unit's last packet is written: a frame is counted,
+// gets its side-file lines and goes back to the frame server; a block of
+// samples is counted and its buffer used again.
+struct pending_unit {
+    uint64_t after = 0;  // written once this many packets are
+    AVS_VideoFrame* frame = nullptr;  // null: a block of samples
+    bool whole = true;  // false: a frame that did not go out whole, only released
+    int n = 0;
+    int64_t duration_num = 0, duration_den = 1;
+    int64_t samples_end = 0;  // the sample frame up to which audio is then written
+    std::vector<unsigned char> samples;
+    pump_clock::time_point asked, delivered;
+};
+
 // Everything one run has open and has counted.
 struct pump_run {
     explicit pump_run(pump_job& j) : job(j) {}
@@ -41,11 +57,16 @@ struct pump_run {
     stream_start start;
     void* state = nullptr;
     bool has_video = false;
-    int frames = 0, written = 0;
-    int64_t position = 0;  // the next sample frame
-    bool ok = true;        // every byte so far reached the output
+    int frames = 0;
+    int handed = 0, written = 0;     // frames handed to the writer, and written whole
+    int64_t position = 0;            // the next sample frame to fetch
+    int64_t samples_written = 0;     // the sample frames written
+    bool ok = true;                  // every byte so far reached the output
     out_packet packet;
-    std::vector<unsigned char> samples;
+    write_queue* queue = nullptr;    // null: no stream (meter), or the stream's end
+    uint64_t packets_written = UINT64_MAX;  // without a queue: all, or as its end said
+    std::deque<pending_unit> pending;  // in the order their packets go
+    std::vector<std::vector<unsigned char>> spare_samples;
     frame_props_file frame_props;
     timecodes_file timecodes;
     FILE* log = nullptr;
@@ -57,10 +78,64 @@ struct pump_run {
 
 bool emit(pump_run& run)
 {
-    if (run.job.sink && run.ok)
-        run.ok = write_packet(*run.job.sink, run.packet);
+    if (run.queue && run.ok && run.packet.size)
+        run.ok = write_queue_push(run.queue, run.packet);
     packet_clear(run.packet);
     return run.ok;
+}
+
+void record(pump_run& run, int64_t unit, pump_clock::time_point asked, pump_clock::time_point delivered);
+
+// A unit whose bytes were all written: what goes with that.
+void complete(pump_run& run, pending_unit& unit)
+{
+    pump_job& job = run.job;
+    if (!unit.frame) {
+        run.samples_written = unit.samples_end;
+        run.spare_samples.push_back(std::move(unit.samples));
+        const audio_shape& a = run.start.audio;
+        if (!run.has_video && !job.measure)
+            progress_update(run.progress, run.samples_written / a.rate, a.total / a.rate);
+        return;
+    }
+    if (!unit.whole) {
+        avs.avs_release_video_frame(unit.frame);
+        return;
+    }
+    write_frame_props(run.frame_props, unit.n, job.env, unit.frame);
+    if (run.timecodes.file)
+        timecodes_add_frame(run.timecodes, unit.duration_num, unit.duration_den);
+    add_time(run.written_time, unit.duration_num, unit.duration_den);
+    avs.avs_release_video_frame(unit.frame);
+    record(run, unit.n, unit.asked, unit.delivered);
+    ++run.written;
+    progress_update(run.progress, run.written, run.frames);
+}
+
+// Completes the units the writer is done with; at the end (all_in), drops
+// the rest, whose bytes will never be written.
+void settle(pump_run& run, bool all_in = false)
+{
+    const uint64_t written = run.queue ? write_queue_written(run.queue) : run.packets_written;
+    while (!run.pending.empty() && run.pending.front().after <= written) {
+        complete(run, run.pending.front());
+        run.pending.pop_front();
+    }
+    if (!all_in)
+        return;
+    for (pending_unit& unit : run.pending)
+        if (unit.frame)
+            avs.avs_release_video_frame(unit.frame);
+    run.pending.clear();
+}
+
+// Queues what follows the packets handed over so far, and completes what
+// the writer has done meanwhile.
+void add_pending(pump_run& run, pending_unit&& unit)
+{
+    unit.after = run.queue ? write_queue_pushed(run.queue) : 0;
+    run.pending.push_back(std::move(unit));
+    settle(run);
 }
 
 // meter: a unit's delivery, and its CSV row.
@@ -89,9 +164,15 @@ bool pump_samples(pump_run& run, int64_t end)
     while (run.position < end) {
         const int64_t count = std::min(longest, end - run.position);
         const size_t bytes = static_cast<size_t>(count) * a.frame_bytes;
-        if (run.samples.size() < bytes + 1)
-            run.samples.resize(bytes + 1);
-        if (avs.avs_get_audio(run.job.clip, run.samples.data(), run.position, count) != 0) {
+        // A buffer of its own until its bytes are written.
+        pending_unit unit;
+        if (!run.spare_samples.empty()) {
+            unit.samples = std::move(run.spare_samples.back());
+            run.spare_samples.pop_back();
+        }
+        if (unit.samples.size() < bytes + 1)
+            unit.samples.resize(bytes + 1);
+        if (avs.avs_get_audio(run.job.clip, unit.samples.data(), run.position, count) != 0) {
             const char* error = avs.avs_clip_get_error(run.job.clip);
             const std::string reason = one_line(error ? error : "no samples delivered");
             diag_print(DIAG_WARN, "audio at sample %" PRId64 ": %s\n", run.position, reason.c_str());
@@ -99,10 +180,12 @@ bool pump_samples(pump_run& run, int64_t end)
                 run.job.measure->error = "audio at sample " + std::to_string(run.position) + ": " + reason;
             return false;
         }
-        run.job.format->audio_block(run.state, {run.samples.data(), run.position, count, bytes}, run.packet);
+        run.job.format->audio_block(run.state, {unit.samples.data(), run.position, count, bytes}, run.packet);
         if (!emit(run))
             return false;
         run.position += count;
+        unit.samples_end = run.position;
+        add_pending(run, std::move(unit));
     }
     return true;
 }
@@ -142,15 +225,17 @@ bool pump_frame(pump_run& run, int n, std::vector<out_chunk>& rows)
         job.format->frame_done(run.state, run.packet);
         ok = emit(run);
     }
-    if (ok) {
-        write_frame_props(run.frame_props, n, job.env, frame);
-        if (run.timecodes.file)
-            timecodes_add_frame(run.timecodes, in.duration_num, in.duration_den);
-        add_time(run.written_time, in.duration_num, in.duration_den);
-    }
-    avs.avs_release_video_frame(frame);
-    if (ok)
-        record(run, n, asked, delivered);
+    // Held, its rows in the packets, until they are written; one that
+    // failed half way may have packets still to write all the same.
+    pending_unit unit;
+    unit.frame = frame;
+    unit.whole = ok;
+    unit.n = n;
+    unit.duration_num = in.duration_num;
+    unit.duration_den = in.duration_den;
+    unit.asked = asked;
+    unit.delivered = delivered;
+    add_pending(run, std::move(unit));
     return ok;
 }
 
@@ -158,15 +243,14 @@ bool pump_frame(pump_run& run, int n, std::vector<out_chunk>& rows)
 void pump_audio_tail(pump_run& run)
 {
     const audio_shape& a = run.start.audio;
-    while (run.ok && run.written == run.frames && run.position < a.total && !interrupt_requested()) {
+    while (run.ok && run.handed == run.frames && run.position < a.total && !interrupt_requested()) {
         const pump_clock::time_point asked = pump_clock::now();
         const int64_t unit = run.position / a.rate;
         if (!pump_samples(run, std::min(run.position + a.rate, a.total)))
             return;
         record(run, unit, asked, pump_clock::now());
-        if (!run.has_video)
-            progress_update(run.progress, run.job.measure ? unit + 1 : run.position / a.rate,
-                            run.job.measure ? (a.total + a.rate - 1) / a.rate : a.total / a.rate);
+        if (!run.has_video && run.job.measure)
+            progress_update(run.progress, unit + 1, (a.total + a.rate - 1) / a.rate);
     }
 }
 
@@ -260,12 +344,12 @@ void say_how_it_ended(pump_run& run, bool timecodes_ok)
         diag_print(DIAG_SUMMARY, "finished, fetched %zu blocks [%d%%].\n", job.measure->times.size(),
                    percent_of(job.measure->times.size(), static_cast<uint64_t>((a.total + a.rate - 1) / a.rate)));
     else
-        diag_print(DIAG_SUMMARY, "finished, wrote %" PRId64 " seconds [%d%%].\n", run.position / a.rate,
-                   percent_of(static_cast<uint64_t>(run.position), static_cast<uint64_t>(a.total)));
+        diag_print(DIAG_SUMMARY, "finished, wrote %" PRId64 " seconds [%d%%].\n", run.samples_written / a.rate,
+                   percent_of(static_cast<uint64_t>(run.samples_written), static_cast<uint64_t>(a.total)));
     if (!timecodes_ok)
         diag_print(DIAG_ERROR, "cannot write the timecodes to \"%s\".\n", job.timecodes_path.c_str());
 
-    const bool frames_short = run.written != run.frames, samples_short = audio_track && run.position != a.total;
+    const bool frames_short = run.written != run.frames, samples_short = audio_track && run.samples_written != a.total;
     const long long blocks = meter ? static_cast<long long>(job.measure->times.size()) : 0;
     const long long all_blocks = audio_track ? (a.total + a.rate - 1) / a.rate : 0;
     char failure[160] = "";
@@ -276,14 +360,14 @@ void say_how_it_ended(pump_run& run, bool timecodes_ok)
             snprintf(failure, sizeof failure, "interrupted after %lld of %lld blocks.\n", blocks, all_blocks);
         else
             snprintf(failure, sizeof failure, "interrupted after %" PRId64 " of %" PRId64 " samples.\n",
-                     run.position, a.total);
+                     run.samples_written, a.total);
     } else if (frames_short) {
         snprintf(failure, sizeof failure, "only %s %d of %d frames.\n", verb, run.written, run.frames);
     } else if (samples_short && meter) {
         snprintf(failure, sizeof failure, "only fetched %lld of %lld blocks.\n", blocks, all_blocks);
     } else if (samples_short) {
-        snprintf(failure, sizeof failure, "only wrote %" PRId64 " of %" PRId64 " samples.\n", run.position,
-                 a.total);
+        snprintf(failure, sizeof failure, "only wrote %" PRId64 " of %" PRId64 " samples.\n",
+                 run.samples_written, a.total);
     } else if (!run.ok) {
         snprintf(failure, sizeof failure, "cannot write to stdout.\n");
     }
@@ -322,6 +406,8 @@ void run_pump(pump_job& job)
         run.start.first_durations =
             read_first_durations(job.clip, job.env, *run.start.clip, job.format->lookahead_frames);
     stop_if_interrupted_before_the_stream(job);
+    if (job.sink)
+        run.queue = write_queue_start(*job.sink);
     job.format->begin(run.state, run.start, run.packet);
     emit(run);
     if (run.timecodes.file)
@@ -343,12 +429,15 @@ void run_pump(pump_job& job)
     for (int n = 0; run.ok && n < run.frames; ++n) {
         if (!pump_frame(run, n, rows))
             break;
-        ++run.written;
-        progress_update(run.progress, run.written, run.frames);
+        ++run.handed;
         if (interrupt_requested())
             break;
     }
     pump_audio_tail(run);
+    if (run.queue)
+        run.ok = write_queue_finish(run.queue, &run.packets_written) && run.ok;
+    run.queue = nullptr;
+    settle(run, true);
     if (meter) {
         job.measure->wall_seconds = std::chrono::duration<double>(pump_clock::now() - run.started).count();
         job.measure->after = read_process_usage();

@@ -158,6 +158,29 @@ bool interrupt_requested();
 constexpr int INTERRUPT_GRACE_SECONDS = 5;
 
 
+// A thread of the tool's own beside the main one, and the lock and
+// condition the two share. No call into the frame server is ever made from
+// it. On POSIX systems it never takes SIGINT, SIGTERM or SIGHUP: they land
+// where the frame server's threads can take them, and the main thread
+// tells it (worker_nudge).
+struct worker;
+worker* worker_start(void (*run)(void*), void* arg);  // null where the system cannot
+void worker_join(worker* thread);
+// The tool was interrupted and the worker has written nothing for idle_ms:
+// a write it is blocked in is broken off (POSIX: at once, and the write
+// goes on without blocking, given up after INTERRUPT_GRACE_SECONDS as on
+// the main thread; Windows: once idle for that long, cancelled).
+void worker_nudge(worker* thread, long long idle_ms);
+
+struct handoff;
+handoff* handoff_create();
+void handoff_destroy(handoff* h);
+void handoff_lock(handoff* h);
+void handoff_unlock(handoff* h);
+// With the lock held: waits until woken or timeout_ms has passed.
+void handoff_wait(handoff* h, int timeout_ms);
+void handoff_wake(handoff* h);  // every waiter
+
 // What the process has used so far: its peak and present resident memory,
 // and its processor time in user and system mode.
 struct process_usage {

@@ -2,6 +2,7 @@
 // program the tool starts, signals and the process's usage.
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <clocale>
@@ -15,6 +16,8 @@
 #include <langinfo.h>
 #include <spawn.h>
 #include <poll.h>
+#include <pthread.h>
+#include <time.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -28,7 +31,8 @@
 
 extern char** environ;
 
-static volatile sig_atomic_t interrupts = 0;
+// Lock-free, so that the handler may count it and any thread read it.
+static std::atomic<int> interrupts {0};
 // The process group of the program the tool started, while it runs: a
 // second signal stops it before the tool ends, so that none is orphaned.
 static volatile sig_atomic_t program_group = 0;
@@ -123,6 +127,31 @@ void enlarge_stdout_pipe()
 #endif
 }
 
+static long long monotonic_ms()
+{
+    timespec now {};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+// Whether standard output takes bytes again within the grace; a signal
+// that breaks the wait (a nudge, a second thread's) does not end it early.
+static bool wait_writable_within_grace()
+{
+    const long long deadline = monotonic_ms() + INTERRUPT_GRACE_MS;
+    for (;;) {
+        const long long left = deadline - monotonic_ms();
+        if (left <= 0)
+            return false;
+        pollfd writable = {1, POLLOUT, 0};
+        const int ready = poll(&writable, 1, static_cast<int>(left));
+        if (ready > 0)
+            return true;  // writable, or an error the next write reports
+        if (ready == 0 || errno != EINTR)
+            return false;
+    }
+}
+
 size_t write_stdout_chunks(const out_chunk* chunks, size_t count)
 {
     // Anything stdio still holds must go first.
@@ -145,8 +174,7 @@ size_t write_stdout_chunks(const out_chunk* chunks, size_t count)
             fcntl(1, F_SETFL, fcntl(1, F_GETFL) | O_NONBLOCK);
         ssize_t done = writev(1, vec, n);
         if (done < 0 && (errno == EINTR || errno == EAGAIN) && interrupt_requested()) {
-            pollfd writable = {1, POLLOUT, 0};
-            if (poll(&writable, 1, INTERRUPT_GRACE_MS) <= 0 && !(writable.revents & (POLLOUT | POLLERR))) {
+            if (!wait_writable_within_grace()) {
                 writes_abandoned = true;
                 return written;
             }
@@ -402,6 +430,127 @@ bool serve_named_pipe_on_stdout(const std::string&, std::string* reason)
 
 void drain_stdout_to_reader()
 {
+}
+
+struct worker {
+    pthread_t thread {};
+    void (*run)(void*) = nullptr;
+    void* arg = nullptr;
+    bool nudged = false;
+};
+
+static void* run_worker(void* thread)
+{
+    worker* w = static_cast<worker*>(thread);
+    w->run(w->arg);
+    return nullptr;
+}
+
+// A nudge only breaks the worker's blocked write off; the write's own loop
+// then sees the interrupt.
+static void on_nudge(int)
+{
+}
+
+worker* worker_start(void (*run)(void*), void* arg)
+{
+    struct sigaction action {};
+    action.sa_handler = on_nudge;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = 0;  // no SA_RESTART: the write returns
+    sigaction(SIGUSR1, &action, nullptr);
+    // The new thread inherits this mask: the interrupts never land on it.
+    sigset_t interrupts_only, before;
+    sigemptyset(&interrupts_only);
+    for (int signal_number : {SIGINT, SIGTERM, SIGHUP})
+        sigaddset(&interrupts_only, signal_number);
+    pthread_sigmask(SIG_BLOCK, &interrupts_only, &before);
+    worker* w = new worker;
+    w->run = run;
+    w->arg = arg;
+    const bool started = pthread_create(&w->thread, nullptr, run_worker, w) == 0;
+    pthread_sigmask(SIG_SETMASK, &before, nullptr);
+    if (!started) {
+        delete w;
+        return nullptr;
+    }
+    return w;
+}
+
+void worker_join(worker* thread)
+{
+    pthread_join(thread->thread, nullptr);
+    delete thread;
+}
+
+void worker_nudge(worker* thread, long long)
+{
+    if (thread->nudged)
+        return;
+    thread->nudged = true;
+    // Non-blocking first: a nudge that comes just before the write begins
+    // then cannot leave it blocked.
+    fcntl(1, F_SETFL, fcntl(1, F_GETFL) | O_NONBLOCK);
+    pthread_kill(thread->thread, SIGUSR1);
+}
+
+struct handoff {
+    pthread_mutex_t lock;
+    pthread_cond_t changed;
+};
+
+handoff* handoff_create()
+{
+    handoff* h = new handoff;
+    pthread_mutex_init(&h->lock, nullptr);
+    pthread_condattr_t attributes;
+    pthread_condattr_init(&attributes);
+#ifndef __APPLE__
+    pthread_condattr_setclock(&attributes, CLOCK_MONOTONIC);
+#endif
+    pthread_cond_init(&h->changed, &attributes);
+    pthread_condattr_destroy(&attributes);
+    return h;
+}
+
+void handoff_destroy(handoff* h)
+{
+    pthread_cond_destroy(&h->changed);
+    pthread_mutex_destroy(&h->lock);
+    delete h;
+}
+
+void handoff_lock(handoff* h)
+{
+    pthread_mutex_lock(&h->lock);
+}
+
+void handoff_unlock(handoff* h)
+{
+    pthread_mutex_unlock(&h->lock);
+}
+
+void handoff_wait(handoff* h, int timeout_ms)
+{
+    timespec wait {timeout_ms / 1000, (timeout_ms % 1000) * 1000000L};
+#ifdef __APPLE__
+    pthread_cond_timedwait_relative_np(&h->changed, &h->lock, &wait);
+#else
+    timespec until {};
+    clock_gettime(CLOCK_MONOTONIC, &until);
+    until.tv_sec += wait.tv_sec;
+    until.tv_nsec += wait.tv_nsec;
+    if (until.tv_nsec >= 1000000000L) {
+        until.tv_sec += 1;
+        until.tv_nsec -= 1000000000L;
+    }
+    pthread_cond_timedwait(&h->changed, &h->lock, &until);
+#endif
+}
+
+void handoff_wake(handoff* h)
+{
+    pthread_cond_broadcast(&h->changed);
 }
 
 process_usage read_process_usage()

@@ -1,6 +1,7 @@
 // The platform on Windows: standard output, the wide command line, library
 // loading, the program the tool starts, named pipes and console events.
 
+#include <atomic>
 #include <clocale>
 #include <csignal>
 #include <cstdio>
@@ -18,7 +19,8 @@
 #include "common/platform.h"
 #include "common/platform_internal.h"
 
-static volatile sig_atomic_t interrupts = 0;
+// Lock-free, so that the handler may count it and any thread read it.
+static std::atomic<int> interrupts {0};
 // The program the tool started, while it runs: a second event stops it
 // before the tool ends, so that none is left behind.
 static HANDLE volatile program_process = nullptr;
@@ -557,6 +559,85 @@ bool stdout_shows_utf8()
 {
     DWORD mode = 0;
     return !GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) || GetConsoleOutputCP() == CP_UTF8;
+}
+
+struct worker {
+    HANDLE thread = nullptr;
+    void (*run)(void*) = nullptr;
+    void* arg = nullptr;
+    bool cancelled = false;
+};
+
+static DWORD WINAPI run_worker(void* thread)
+{
+    worker* w = static_cast<worker*>(thread);
+    w->run(w->arg);
+    return 0;
+}
+
+worker* worker_start(void (*run)(void*), void* arg)
+{
+    worker* w = new worker;
+    w->run = run;
+    w->arg = arg;
+    w->thread = CreateThread(nullptr, 0, run_worker, w, 0, nullptr);
+    if (!w->thread) {
+        delete w;
+        return nullptr;
+    }
+    return w;
+}
+
+void worker_join(worker* thread)
+{
+    WaitForSingleObject(thread->thread, INFINITE);
+    CloseHandle(thread->thread);
+    delete thread;
+}
+
+void worker_nudge(worker* thread, long long idle_ms)
+{
+    // A write to a pipe cannot be made non-blocking here: one that a
+    // reader has held up for the grace is cancelled, and fails.
+    if (thread->cancelled || idle_ms < INTERRUPT_GRACE_SECONDS * 1000LL)
+        return;
+    thread->cancelled = true;
+    CancelSynchronousIo(thread->thread);
+}
+
+struct handoff {
+    SRWLOCK lock = SRWLOCK_INIT;
+    CONDITION_VARIABLE changed = CONDITION_VARIABLE_INIT;
+};
+
+handoff* handoff_create()
+{
+    return new handoff;
+}
+
+void handoff_destroy(handoff* h)
+{
+    delete h;
+}
+
+void handoff_lock(handoff* h)
+{
+    AcquireSRWLockExclusive(&h->lock);
+}
+
+void handoff_unlock(handoff* h)
+{
+    ReleaseSRWLockExclusive(&h->lock);
+}
+
+void handoff_wait(handoff* h, int timeout_ms)
+{
+    SleepConditionVariableSRW(&h->changed, &h->lock, static_cast<DWORD>(timeout_ms), 0);
+}
+
+void handoff_wake(handoff* h)
+{
+    WakeAllConditionVariable(&h->changed);
 }
 
 // Every console control event (Ctrl-C, Ctrl-Break, the console closed, a

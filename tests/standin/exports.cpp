@@ -12,6 +12,12 @@
 #include "standin.h"
 
 #if defined(_WIN32)
+#include <windows.h>
+#else
+#include <pthread.h>
+#endif
+
+#if defined(_WIN32)
 #define STANDIN_EXPORT extern "C" __declspec(dllexport)
 #else
 #define STANDIN_EXPORT extern "C" __attribute__((visibility("default")))
@@ -41,6 +47,7 @@ struct held_frame {
     AVS_VideoFrame frame{};
     clip_ref clip;
     bool live = true;
+    int n = 0;
     // The planes as AviSynth+ finds them by id: G (or Y), B (or U), R (or
     // V), alpha.
     int offset[4] = {0, 0, 0, 0}, pitch[4] = {0, 0, 0, 0}, row_size[4] = {0, 0, 0, 0}, height[4] = {0, 0, 0, 0};
@@ -58,6 +65,8 @@ struct registry {
     std::unordered_set<const void*> live_handles, live_values, live_frames;
     std::deque<std::string> strings;  // error texts, valid until the process ends
     bool frame_held_a_clip = false;   // a frame handed out had a clip among its properties
+    unsigned long long owner_thread = 0;  // the thread that created the environment
+    FILE* fetch_log = nullptr;            // AVS_STANDIN_FETCH_LOG: "fetch N" and "release N" lines
 };
 
 registry& state()
@@ -73,8 +82,38 @@ registry& state()
     abort();
 }
 
+unsigned long long this_thread()
+{
+#if defined(_WIN32)
+    return GetCurrentThreadId();
+#else
+    return (unsigned long long)(uintptr_t)pthread_self();  // an integer here, a pointer on macOS
+#endif
+}
+
+// AviSynth wants every call on the thread that made its environment; one
+// from anywhere else is misuse here, whatever the real server survives.
+void check_thread(const char* function)
+{
+    const registry& r = state();
+    if (r.owner_thread && this_thread() != r.owner_thread) {
+        char what[160];
+        snprintf(what, sizeof what, "%s: called from a thread other than the environment's", function);
+        misuse(what, nullptr);
+    }
+}
+
+void log_fetch(const char* what, int n)
+{
+    if (FILE* log = state().fetch_log) {
+        fprintf(log, "%s %d\n", what, n);
+        fflush(log);
+    }
+}
+
 AVS_Clip* live_handle(AVS_Clip* handle, const char* function)
 {
+    check_thread(function);
     if (!state().live_handles.count(handle)) {
         char what[160];
         snprintf(what, sizeof what, "%s: clip handle used after release or never handed out", function);
@@ -186,6 +225,9 @@ STANDIN_EXPORT AVS_ScriptEnvironment* AVSC_CC avs_create_script_environment(int 
     if (state().env)
         misuse("avs_create_script_environment: a second environment", state().env);
     state().env = new AVS_ScriptEnvironment;
+    state().owner_thread = this_thread();
+    if (const char* log = getenv("AVS_STANDIN_FETCH_LOG"))
+        state().fetch_log = fopen(log, "w");
     // The Windows build has no at_quick_exit that the tool's would run.
 #ifndef _WIN32
     at_quick_exit(check_all_released_at_exit);
@@ -331,6 +373,8 @@ STANDIN_EXPORT AVS_VideoFrame* AVSC_CC avs_get_frame(AVS_Clip* clip, int n)
     }
     held_frame& held = *record;
     held.clip = clip->clip;
+    held.n = n;
+    log_fetch("fetch", n);
     AVS_VideoFrame& f = held.frame;
     f.refcount = 1;
     f.vfb = &store.vfb;
@@ -363,9 +407,11 @@ STANDIN_EXPORT void AVSC_CC avs_release_video_frame(AVS_VideoFrame* frame)
 {
     // frame is the first member of held_frame.
     held_frame* held = reinterpret_cast<held_frame*>(frame);
+    check_thread("avs_release_video_frame");
     if (!state().live_frames.count(held))
         misuse("avs_release_video_frame: frame released twice or never handed out", frame);
     held->live = false;
+    log_fetch("release", held->n);
     held->clip.reset();
     state().live_frames.erase(held);
     state().released_frames.push_back(held);
