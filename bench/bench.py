@@ -21,6 +21,11 @@ CASES = {
     # name: (mode, script, header bytes, bytes a frame or second, how many, unit)
     "video 1920x1080 YV12": ("video", 'BlankClip(length={n}, width=1920, height=1080, pixel_type="YV12", fps=25)',
                              y4m_header(1920, 1080, "420"), 1920 * 1080 * 3 // 2 + 6, 3000, "frames"),
+    "video 640x480 YV12": ("video", 'BlankClip(length={n}, width=640, height=480, pixel_type="YV12", fps=25)',
+                           y4m_header(640, 480, "420"), 640 * 480 * 3 // 2 + 6, 20000, "frames"),
+    # Rows the frame server pads (a pitch past the width): many pieces a frame.
+    "video 1366x768 YV12": ("video", 'BlankClip(length={n}, width=1366, height=768, pixel_type="YV12", fps=25)',
+                            y4m_header(1366, 768, "420"), 1366 * 768 * 3 // 2 + 6, 6000, "frames"),
     "video 3840x2160 YV24": ("video", 'BlankClip(length={n}, width=3840, height=2160, pixel_type="YV24", fps=25)',
                              y4m_header(3840, 2160, "444"), 3840 * 2160 * 3 + 6, 600, "frames"),
     "video 1920x1080 10-bit 4:2:0": ("--depth=keep video", 'BlankClip(length={n}, width=1920, height=1080, '
@@ -29,6 +34,9 @@ CASES = {
     "video 3840x2160 16-bit 4:4:4": ("--depth=keep video", 'BlankClip(length={n}, width=3840, height=2160, '
                                      'pixel_type="YUV444P16", fps=25)', y4m_header(3840, 2160, "444p16") + 20,
                                      3840 * 2160 * 6 + 6, 150, "frames"),
+    "video 7680x4320 16-bit 4:4:4": ("--depth=keep video", 'BlankClip(length={n}, width=7680, height=4320, '
+                                     'pixel_type="YUV444P16", fps=25)', y4m_header(7680, 4320, "444p16") + 20,
+                                     7680 * 4320 * 6 + 6, 40, "frames"),
     # One Cluster a frame: about 30 bytes of heads beside the frame and its
     # samples, and some 400 before the first (the stream's own head).
     "mkv 1920x1080 YV12 + 48 kHz 5.1": ("mkv", 'BlankClip(length={n}, width=1920, height=1080, pixel_type="YV12", '
@@ -170,9 +178,46 @@ def main():
                   f"{count / tool_best:7.1f} {unit + '/s':6} {peak / 1024:7.1f}MB "
                   f"{verdict(paired >= THROUGHPUT_FLOOR, f'paired >= {THROUGHPUT_FLOOR}')}")
             sys.stdout.flush()
+        memory_rows(args, servers, folder)
         meter_rows(args, servers, folder)
         if args.real and args.only in "meter":
             meter_on_real_server(args, dict(os.environ, LD_LIBRARY_PATH=args.real), folder)
+
+
+# Peak memory against clip length: the queue holds the same few frames
+# however long the clip, so four times the frames may cost no more than
+# this much beside.
+MEMORY_CASES = {
+    "1920x1080 YV12": ("video", 'BlankClip(length={n}, width=1920, height=1080, pixel_type="YV12", fps=25)', 250,
+                       1920 * 1080 * 3 // 2),
+    "7680x4320 16-bit 4:4:4": ("--depth=keep video", 'BlankClip(length={n}, width=7680, height=4320, '
+                               'pixel_type="YUV444P16", fps=25)', 10, 7680 * 4320 * 6),
+}
+MEMORY_SLACK_MB = 8
+
+
+def memory_rows(args, servers, folder):
+    """The tool's peak resident memory at a clip length and at four times
+    it, and what the queue may hold at that frame size."""
+    tool = os.path.join(args.build, "clipspout")
+    reader = os.path.join(args.build, "bench", "bench_discard")
+    stats = os.path.join(folder, "stats")
+    # The queue's bounds, as src/writers/write_queue.h has them.
+    most_packets, most_bytes = 8, 64 << 20
+    for name, (mode, script, count, frame), server, env in cases_on_servers(MEMORY_CASES, servers, args.only):
+        peaks = []
+        for length in (count, count * 4):
+            path = write_bench_script(folder, "memory.avs", script.format(n=length))
+            _, status, rss, _ = run_pipeline([tool, *mode.split(), path], env, reader, stats)
+            if status != 0:
+                sys.exit(f"clipspout {mode} failed with status {status}")
+            peaks.append(rss / 1024)
+        queued = max(1, min(most_packets, most_bytes // frame))
+        holds = peaks[1] <= peaks[0] + MEMORY_SLACK_MB
+        print(f"{'memory ' + name:38} {server:12} peak {peaks[0]:.1f} MB at {count} frames, {peaks[1]:.1f} MB at "
+              f"{count * 4}; the queue holds {queued} frame(s) of {frame / 1e6:.1f} MB at most "
+              f"({queued * frame / 1e6:.1f} MB) {verdict(holds, f'4x the frames within {MEMORY_SLACK_MB} MB')}")
+        sys.stdout.flush()
 
 
 def meter_rows(args, servers, folder):

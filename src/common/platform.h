@@ -166,11 +166,11 @@ constexpr int INTERRUPT_GRACE_SECONDS = 5;
 struct worker;
 worker* worker_start(void (*run)(void*), void* arg);  // null where the system cannot
 void worker_join(worker* thread);
-// The tool was interrupted and the worker has written nothing for idle_ms:
-// a write it is blocked in is broken off (POSIX: at once, and the write
-// goes on without blocking, given up after INTERRUPT_GRACE_SECONDS as on
-// the main thread; Windows: once idle for that long, cancelled).
-void worker_nudge(worker* thread, long long idle_ms);
+// The tool was interrupted: a write the worker is blocked in goes on
+// without blocking, and is given up where the reader takes nothing for
+// INTERRUPT_GRACE_SECONDS, as on the main thread (POSIX; nothing on
+// Windows, whose writes block as they would on the main thread).
+void worker_nudge(worker* thread);
 
 struct handoff;
 handoff* handoff_create();

@@ -483,7 +483,7 @@ void worker_join(worker* thread)
     delete thread;
 }
 
-void worker_nudge(worker* thread, long long)
+void worker_nudge(worker* thread)
 {
     if (thread->nudged)
         return;

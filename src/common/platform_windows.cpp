@@ -565,7 +565,6 @@ struct worker {
     HANDLE thread = nullptr;
     void (*run)(void*) = nullptr;
     void* arg = nullptr;
-    bool cancelled = false;
 };
 
 static DWORD WINAPI run_worker(void* thread)
@@ -595,14 +594,11 @@ void worker_join(worker* thread)
     delete thread;
 }
 
-void worker_nudge(worker* thread, long long idle_ms)
+void worker_nudge(worker*)
 {
-    // A write to a pipe cannot be made non-blocking here: one that a
-    // reader has held up for the grace is cancelled, and fails.
-    if (thread->cancelled || idle_ms < INTERRUPT_GRACE_SECONDS * 1000LL)
-        return;
-    thread->cancelled = true;
-    CancelSynchronousIo(thread->thread);
+    // A write to a pipe cannot be made non-blocking here, and cancelling
+    // one could cut a frame that a slow reader is still taking: the write
+    // goes on as it would on the main thread.
 }
 
 struct handoff {

@@ -1,6 +1,5 @@
 #include "writers/write_queue.h"
 
-#include <chrono>
 #include <cstdlib>
 #include <deque>
 #include <utility>
@@ -18,12 +17,9 @@ struct write_queue {
     size_t bytes = 0;                // of those waiting
     uint64_t pushed = 0, written = 0;
     bool failed = false, closing = false;
-    std::chrono::steady_clock::time_point last_written;
 };
 
 namespace {
-
-using queue_clock = std::chrono::steady_clock;
 
 // How often a waiting main thread looks at the interrupt flag.
 constexpr int WAIT_STEP_MS = 50;
@@ -64,7 +60,6 @@ void write_packets(void* arg)
             q.waiting.clear();
         } else {
             ++q.written;
-            q.last_written = queue_clock::now();
         }
         handoff_wake(q.lock);
         if (!ok)
@@ -77,10 +72,8 @@ void write_packets(void* arg)
 // tells the thread, whose write a reader may be holding up.
 void wait_a_step(write_queue& q)
 {
-    if (interrupt_requested()) {
-        const auto idle = queue_clock::now() - q.last_written;
-        worker_nudge(q.thread, std::chrono::duration_cast<std::chrono::milliseconds>(idle).count());
-    }
+    if (interrupt_requested())
+        worker_nudge(q.thread);
     handoff_wait(q.lock, WAIT_STEP_MS);
 }
 
@@ -109,7 +102,6 @@ write_queue* write_queue_start(stream_sink& sink)
     write_queue* q = new write_queue;
     q->sink = &sink;
     q->lock = handoff_create();
-    q->last_written = queue_clock::now();
     q->thread = worker_start(write_packets, q);
     // Registered after the sink's own handler, so run before it: the
     // program is waited for once it has all the bytes.
