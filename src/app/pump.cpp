@@ -379,7 +379,14 @@ void say_how_it_ended(pump_run& run, bool timecodes_ok)
         job.measure->failure = failure;
         return;
     }
-    diag_print(DIAG_ERROR, "%s", failure);
+    if (!job.sink)
+        diag_print(DIAG_ERROR, "%s", failure);
+    char written[96];
+    if (run.has_video)
+        snprintf(written, sizeof written, "%d of %d frames", run.written, run.frames);
+    else
+        snprintf(written, sizeof written, "%" PRId64 " of %" PRId64 " samples", run.samples_written, a.total);
+    fail_stream(*job.sink, failure, written);
 }
 
 }  // namespace

@@ -90,6 +90,25 @@ bool write_packet(stream_sink&, const out_packet& packet)
     return write_stdout_chunks(packet.chunks.data(), packet.chunks.size()) == packet.size;
 }
 
+void fail_stream(stream_sink& sink, const std::string& failure, const std::string& written)
+{
+    if (sink.running) {
+        flush_stdout();
+        sink.running = false;
+        const program_end end = wait_for_program(sink.started);
+        const std::string ended = describe_program_end(sink.started, end);
+        // After an interrupt the program may have been told to stop: the
+        // interrupt is the cause.
+        if (!end.ok() && !interrupt_requested()) {
+            diag_print(DIAG_WARN, "%s", failure.c_str());
+            diag_print(DIAG_ERROR, "%s after reading %s.\n", ended.c_str(), written.c_str());
+        }
+        diag_print(end.ok() ? DIAG_INFO : DIAG_WARN, "%s.\n", ended.c_str());
+    }
+    diag_print(DIAG_ERROR, "%s", failure.c_str());
+    exit(2);  // not reached: an error ends the process
+}
+
 bool close_sink(stream_sink& sink)
 {
     const bool flushed = flush_stdout();

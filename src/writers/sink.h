@@ -35,6 +35,15 @@ void open_sink(stream_sink& sink);
 // Writes the packet; true once all of it has reached the output.
 bool write_packet(stream_sink& sink, const out_packet& packet);
 
+// Ends a stream cut short with its error, the failure ("only wrote 8 of 30
+// frames."): where the program the tool started failed, that is the cause,
+// and the last line says it as the error ("x265 ended with status 1 after
+// reading 8 of 30 frames.", with written "8 of 30 frames"), the failure
+// before it as a warning. Otherwise (no program, one that ended well, or
+// an interrupt, which is then the cause) the failure is the error, after
+// how the program ended. Does not return.
+[[noreturn]] void fail_stream(stream_sink& sink, const std::string& failure, const std::string& written);
+
 // Ends a complete stream: lets a pipe's reader take the last bytes, or
 // closes the program's pipe and waits for the program, whose failure is
 // then an error ("x265 ended with status 1."). False where bytes still held
