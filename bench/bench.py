@@ -204,7 +204,8 @@ def memory_rows(args, servers, folder):
     stats = os.path.join(folder, "stats")
     # The queue's bounds, as src/writers/write_queue.h has them.
     most_packets, most_bytes = 8, 64 << 20
-    for name, (mode, script, count, frame), server, env in cases_on_servers(MEMORY_CASES, servers, args.only):
+    cases = {"memory " + name: case for name, case in MEMORY_CASES.items()}
+    for name, (mode, script, count, frame), server, env in cases_on_servers(cases, servers, args.only):
         peaks = []
         for length in (count, count * 4):
             path = write_bench_script(folder, "memory.avs", script.format(n=length))
@@ -214,7 +215,7 @@ def memory_rows(args, servers, folder):
             peaks.append(rss / 1024)
         queued = max(1, min(most_packets, most_bytes // frame))
         holds = peaks[1] <= peaks[0] + MEMORY_SLACK_MB
-        print(f"{'memory ' + name:38} {server:12} peak {peaks[0]:.1f} MB at {count} frames, {peaks[1]:.1f} MB at "
+        print(f"{name:38} {server:12} peak {peaks[0]:.1f} MB at {count} frames, {peaks[1]:.1f} MB at "
               f"{count * 4}; the queue holds {queued} frame(s) of {frame / 1e6:.1f} MB at most "
               f"({queued * frame / 1e6:.1f} MB) {verdict(holds, f'4x the frames within {MEMORY_SLACK_MB} MB')}")
         sys.stdout.flush()

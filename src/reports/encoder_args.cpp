@@ -73,21 +73,24 @@ struct encoder_words {
     const char* light_level_option;
     const char* hdr10_flag;          // null: none
     bool warns_of_repeats;           // of an option given twice, whose last it takes (SvtAv1EncApp)
+    // The frames to come: a y4m stream does not say, and without it the
+    // encoder shows no percentage and no time left.
+    const char* frames_option;
 };
 
 const encoder_words words[] = {
     {"x264", "--output-depth", "--colorprim", "--transfer", "--colormatrix", x26x_primaries, x26x_transfers,
      x264_matrices, "--range", "tv", "pc", false, 10, "x264 takes 4:2:0, 4:2:2, 4:4:4 and mono at 8 or 10 bits",
      "--output-csp", true, "--chromaloc", nullptr, "--sar", "--tff", "--bff", nullptr, true, "--mastering-display",
-     false, "--cll", nullptr, false},
+     false, "--cll", nullptr, false, "--frames"},
     {"x265", "--output-depth", "--colorprim", "--transfer", "--colormatrix", x26x_primaries, x26x_transfers,
      x265_matrices, "--range", "limited", "full", false, 12,
      "x265 takes 4:2:0, 4:2:2, 4:4:4 and mono at 8, 10 or 12 bits", nullptr, false, "--chromaloc", nullptr, "--sar",
-     nullptr, nullptr, "--interlace", false, "--master-display", false, "--max-cll", "--hdr10", false},
+     nullptr, nullptr, "--interlace", false, "--master-display", false, "--max-cll", "--hdr10", false, "--frames"},
     {"SVT-AV1", "--input-depth", "--color-primaries", "--transfer-characteristics", "--matrix-coefficients",
      svtav1_primaries, svtav1_transfers, svtav1_matrices, "--color-range", "studio", "full", true, 10,
      "SVT-AV1 takes 4:2:0 at 8 or 10 bits", nullptr, false, nullptr, "--chroma-sample-position", nullptr, nullptr,
-     nullptr, nullptr, false, "--mastering-display", true, "--content-light", nullptr, true},
+     nullptr, nullptr, false, "--mastering-display", true, "--content-light", nullptr, true, "--frames"},
 };
 
 bool is_420(const video_layout& l)
@@ -308,6 +311,8 @@ encoder_line encoder_args_for(encoder_kind encoder, const video_plan& plan)
     b.line.refusal = refusal_of(b.w, l);
     if (!b.line.refusal.empty())
         return b.line;
+    if (plan.vi->num_frames > 0)  // none: nothing an encoder could count to
+        b.option(b.w.frames_option, std::to_string(plan.vi->num_frames), false);
     b.option(b.w.depth_option, std::to_string(l.bits), false);
     const std::string depth_loss = hdr_depth_loss(plan);
     if (!depth_loss.empty())

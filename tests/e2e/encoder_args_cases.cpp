@@ -49,13 +49,13 @@ void check_encoder_lines(const run_options& options)
         const char* mode;
         const char* line;
     } lines[] = {
-        {"x264args", "--output-depth 8 --colorprim \"bt2020\" --transfer \"smpte2084\" --colormatrix \"bt2020nc\" "
+        {"x264args", "--frames 3 --output-depth 8 --colorprim \"bt2020\" --transfer \"smpte2084\" --colormatrix \"bt2020nc\" "
                      "--range \"tv\" --input-range \"tv\" --chromaloc 2 --mastering-display \"G(13250,34500)"
                      "B(7500,3000)R(34000,16000)WP(15635,16450)L(10000000,1)\" --cll \"1000,400\""},
-        {"x265args", "--output-depth 8 --colorprim \"bt2020\" --transfer \"smpte2084\" --colormatrix \"bt2020nc\" "
+        {"x265args", "--frames 3 --output-depth 8 --colorprim \"bt2020\" --transfer \"smpte2084\" --colormatrix \"bt2020nc\" "
                      "--range \"limited\" --chromaloc 2 --master-display \"G(13250,34500)B(7500,3000)R(34000,16000)"
                      "WP(15635,16450)L(10000000,1)\" --max-cll \"1000,400\" --hdr10"},
-        {"svtav1args", "--input-depth 8 --color-primaries \"bt2020\" --transfer-characteristics \"smpte2084\" "
+        {"svtav1args", "--frames 3 --input-depth 8 --color-primaries \"bt2020\" --transfer-characteristics \"smpte2084\" "
                        "--matrix-coefficients \"bt2020-ncl\" --color-range \"studio\" --chroma-sample-position "
                        "\"topleft\" --mastering-display \"G(0.265,0.69)B(0.15,0.06)R(0.68,0.32)WP(0.3127,0.329)"
                        "L(1000,0.0001)\" --content-light \"1000,400\""},
@@ -96,9 +96,9 @@ void check_encoder_lines(const run_options& options)
     EXPECT_EQ(converted.status, 0);
     EXPECT_EQ(converted.err, "clipspout [info]: converting video to yv24.\n");
     EXPECT_EQ(converted.out,
-              "--output-depth 8 --output-csp \"i444\" --colormatrix \"smpte170m\" --range \"tv\" --input-range \"tv\"");
+              "--frames 2 --output-depth 8 --output-csp \"i444\" --colormatrix \"smpte170m\" --range \"tv\" --input-range \"tv\"");
     converted = run_tool({"x265args", write_script("rgb709.avs", rgb + "ConvertToYV12(matrix=\"PC.709\")\n")}, options);
-    EXPECT_EQ(converted.out, "--output-depth 8 --colormatrix \"bt709\" --range \"full\" --chromaloc 0");
+    EXPECT_EQ(converted.out, "--frames 2 --output-depth 8 --colormatrix \"bt709\" --range \"full\" --chromaloc 0");
 
     // What an encoder cannot take, a clip without video, a range outside
     // the clip: an error, status 2, nothing on standard output.

@@ -34,9 +34,9 @@ void check_without_working_properties(const run_options& options, int interface_
         {{"--depth=keep", "video"}, true, "YUV4MPEG2 W64 H32 F25:1 Ip A0:0 C420p10\n"},
         {{"video"}, true, "YUV4MPEG2 W64 H32 F25:1 Ip A0:0 C420\n"},
         {{"--timecodes", timecodes, "video"}, true, "YUV4MPEG2 W64 H32 F25:1 Ip A0:0 C420\n"},
-        {{"--depth=keep", "x265args"}, true, "--output-depth 10"},
-        {{"x264args"}, true, "--output-depth 8"},
-        {{"svtav1args"}, true, "--input-depth 8"},
+        {{"--depth=keep", "x265args"}, true, "--frames 3 --output-depth 10"},
+        {{"x264args"}, true, "--frames 3 --output-depth 8"},
+        {{"svtav1args"}, true, "--frames 3 --input-depth 8"},
         {{"audio"}, false, "RIFF"},
     };
     for (const auto& c : cases) {
