@@ -30,6 +30,7 @@ pump_job job_for(const mode_call& call, const stream_format* format)
     job.env = call.env;
     job.format = format;
     job.first_frame = first_frame_of(call.line);
+    job.progress_lines = call.line.progress;
     job.frame_props_path = call.line.frame_props;
     return job;
 }

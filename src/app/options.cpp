@@ -86,6 +86,8 @@ static const char options_section[] =
     "   --tell-encoder    video with a PROGRAM x264, x265 or SvtAv1EncApp:\n"
     "                     gives it the options of its *args line first; the\n"
     "                     program's own arguments after them win\n"
+    "   --progress        video, audio, mkv, meter: where standard error is no\n"
+    "                     terminal, progress too, a line each, two a second\n"
     "   --help            this text\n"
     "   --version         the versions of clipspout and of the frame server\n"
     "   --                ends the options\n";
@@ -274,8 +276,8 @@ command_line parse_command_line(const std::vector<std::string>& args)
         }
         if (file_option(args, &i, "--output", "-o", &line.output))
             continue;
-        if (arg == "--tell-encoder") {
-            line.tell_encoder = true;
+        if (arg == "--tell-encoder" || arg == "--progress") {
+            (arg == "--progress" ? line.progress : line.tell_encoder) = true;
             continue;
         }
         if (arg == "--json" || arg == "--ascii") {

@@ -426,8 +426,8 @@ void run_pump(pump_job& job)
         job.measure->total = run.has_video ? run.frames : (run.start.audio.total + run.start.audio.rate - 1) /
                                                               std::max(run.start.audio.rate, 1);
     }
-    run.progress = run.has_video ? progress_begin("frames", "%.1f fps")
-                                 : progress_begin(meter ? "blocks" : "seconds", "%.1fx real time");
+    run.progress = run.has_video ? progress_begin("frames", "%.1f fps", job.progress_lines)
+                                 : progress_begin(meter ? "blocks" : "seconds", "%.1fx real time", job.progress_lines);
     if (meter)
         job.measure->before = read_process_usage();
     run.started = pump_clock::now();

@@ -24,6 +24,7 @@ struct pump_job {
     int first_frame = 0;               // of the range (-s), for the side files' numbers
     std::string timecodes_path, frame_props_path, log_path;  // empty: not asked for
     meter_measurement* measure = nullptr;  // meter: each fetch timed
+    bool progress_lines = false;           // --progress: a line each where standard error is no terminal
 };
 
 // Runs the job to its end. Returns only where every frame and sample went

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <regex>
+#include <sstream>
+
 #include "harness.h"
 
 namespace {
@@ -64,4 +67,46 @@ TEST(Progress, NeverInAPipe)
     run_result r = run_tool({"video", video});
     EXPECT_EQ(r.err, "clipspout [info]: writing 60 frames of 25/1 fps, 64x48 YUV420 progressive video.\n"
                      "\rclipspout [info]: finished, wrote 60 frames [100%].\n");
+}
+
+// --progress where standard error is a pipe: every update a line of its
+// own that one regular expression reads, the counts rising to the whole.
+TEST(Progress, LinesForAReaderWithProgress)
+{
+    const std::regex form(R"(^clipspout \[info\]: (\d+) of (\d+) (frames|seconds) \[(\d+)%\], ([0-9.]+))"
+                          R"(( fps|x real time), (\d+:\d\d:\d\d|-) left$)");
+    struct progress_case {
+        const char* mode;
+        const char* script;
+        long long total;
+        const char* unit;
+    };
+    const progress_case cases[] = {
+        {"video", "BlankClip(length=60, width=64, height=48, pixel_type=\"YV12\", fps=25, audio_rate=0)\n", 60,
+         "frames"},
+        {"audio", "BlankClip(length=240, fps=24, audio_rate=48000, channels=2).KillVideo()\n", 10, "seconds"},
+    };
+    for (const progress_case& c : cases) {
+        SCOPED_TRACE(c.mode);
+        const run_result r = run_tool({"--progress", c.mode, write_script(std::string("lines_") + c.mode + ".avs",
+                                                                            c.script)});
+        EXPECT_EQ(r.status, 0);
+        std::istringstream lines(lf_text(r.err));
+        std::string line;
+        long long last = -1, updates = 0;
+        while (std::getline(lines, line)) {
+            if (line.find("]: writing ") != std::string::npos || line.find("]: finished") != std::string::npos)
+                continue;  // the first line, and the summary after the last update
+            std::smatch m;
+            ASSERT_TRUE(std::regex_match(line, m, form)) << line;
+            EXPECT_EQ(std::stoll(m[2]), c.total);
+            EXPECT_EQ(m[3], c.unit);
+            EXPECT_GE(std::stoll(m[1]), last);
+            EXPECT_EQ(std::stoll(m[4]), std::stoll(m[1]) * 100 / c.total);
+            last = std::stoll(m[1]);
+            ++updates;
+        }
+        EXPECT_GE(updates, 2) << "the first update and the last" << r.err;
+        EXPECT_EQ(last, c.total) << "the last line says the whole";
+    }
 }
