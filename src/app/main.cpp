@@ -146,18 +146,20 @@ static void say_if_interrupted(const command_line& line)
 
 // --version: the tool's own version and, when a frame server loads, its
 // version string as the script function VersionString() gives it.
-static void print_versions()
+static void print_versions(const std::string& frameserver)
 {
     printf("clipspout %s\n", CLIPSPOUT_VERSION);
     std::string problem;
     AVS_ScriptEnvironment* env = nullptr;
-    if (try_load_frameserver(&problem))
+    if (try_load_frameserver(frameserver, &problem))
         env = avs.avs_create_script_environment(AVS_INTERFACE_VERSION);
     if (!env) {
         diag_print(DIAG_WARN, "no frame server to report: %s.\n",
                    problem.empty() ? "it refused a script environment" : problem.c_str());
         return;
     }
+    if (!frameserver_file.empty())
+        printf("frame server file: %s\n", frameserver_file.c_str());
     AVS_Value version = avs.avs_invoke(env, "VersionString", argument_array(nullptr, 0), nullptr);
     if (version.type == AVS_TAG_STRING && version.d.string)
         printf("frame server: %s\n", one_line(version.d.string).c_str());
@@ -182,7 +184,7 @@ int main(int argc, char** argv)
     ignore_broken_pipe();
     std::set_terminate(frameserver_exception_escaped);
     if (line.version) {
-        print_versions();
+        print_versions(line.frameserver);
         if (fflush(stdout) != 0 || ferror(stdout))
             diag_print(DIAG_ERROR, "cannot write to stdout.\n");
         return 0;
@@ -190,7 +192,7 @@ int main(int argc, char** argv)
     const script_path path = read_script_path(line.script);
     refuse_outputs_that_overwrite(line);
 
-    load_frameserver();
+    load_frameserver(line.frameserver);
     AVS_ScriptEnvironment* env = avs.avs_create_script_environment(AVS_INTERFACE_VERSION);
     if (!env)
         diag_print(DIAG_ERROR, "cannot create a script environment (interface version %d) with %s.\n",

@@ -88,6 +88,9 @@ static const char options_section[] =
     "                     program's own arguments after them win\n"
     "   --progress        video, audio, mkv, meter: where standard error is no\n"
     "                     terminal, progress too, a line each, two a second\n"
+    "   --frameserver=PATH\n"
+    "                     the frame-server library to load: its file, or a\n"
+    "                     folder that holds it; no other is searched for\n"
     "   --help            this text\n"
     "   --version         the versions of clipspout and of the frame server\n"
     "   --                ends the options\n";
@@ -284,6 +287,8 @@ command_line parse_command_line(const std::vector<std::string>& args)
             (arg[2] == 'j' ? line.json : line.ascii) = true;
             continue;
         }
+        if (file_option(args, &i, "--frameserver", nullptr, &line.frameserver))
+            continue;
         if (file_option(args, &i, "--log", nullptr, &line.log) ||
             file_option(args, &i, "--frame-props", nullptr, &line.frame_props))
             continue;

@@ -37,6 +37,7 @@ struct command_line {
     bool version = false;          // --version: print versions, run nothing
     std::string output;            // -o FILE; empty: not given ("-" is standard output)
     std::vector<std::string> program;  // PROGRAM [ARG...] after the script; empty: none
+    std::string frameserver;       // --frameserver: the library's file, or its folder
     bool progress = false;         // --progress: progress lines where standard error is no terminal
     bool tell_encoder = false;     // --tell-encoder: PROGRAM gets the options of its *args line
     bool json = false;             // --json: info and meter report as one JSON object

@@ -53,6 +53,17 @@ void* open_library(const char* name, char* reason, size_t reason_size);
 
 void* library_symbol(void* library, const char* name);
 
+// Loads the library file path names (file_name within it, where it is a
+// folder), never searched for: on Windows by its full wide name, the DLLs
+// it needs from its own folder first. Puts the file's path in loaded. On
+// failure returns null with the reason: "it does not exist", "it is a
+// 32-bit DLL for the 64-bit tool" (and the other way round), or the
+// system's.
+void* open_library_file(const std::string& path, const char* file_name, std::string* loaded, std::string* reason);
+
+// The file a loaded library came from; empty where the system cannot say.
+std::string library_file_name(void* library, const char* symbol);
+
 // The command line as the user typed it, in UTF-8 on Windows (read from
 // the wide command line: the narrow one holds only what the ANSI code
 // page does), its bytes elsewhere. From here on names travel as these

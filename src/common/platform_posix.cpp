@@ -214,6 +214,42 @@ void* library_symbol(void* library, const char* name)
     return dlsym(library, name);
 }
 
+void* open_library_file(const std::string& given, const char* file_name, std::string* loaded, std::string* reason)
+{
+    std::string path = given;
+    struct stat st;
+    if (stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+        path += std::string("/") + file_name;
+    if (stat(path.c_str(), &st) != 0) {
+        *reason = "it does not exist";
+        return nullptr;
+    }
+    // A name without a folder would be searched for.
+    if (path.find('/') == std::string::npos)
+        path = "./" + path;
+    *loaded = path;
+    void* library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (library)
+        return library;
+    const char* error = dlerror();
+    const std::string text = error ? error : "dlopen failed";
+    const bool tool64 = sizeof(void*) == 8;
+    if (text.find(tool64 ? "ELFCLASS32" : "ELFCLASS64") != std::string::npos)
+        *reason = tool64 ? "it is a 32-bit library for the 64-bit tool" : "it is a 64-bit library for the 32-bit tool";
+    else if (text.find("invalid ELF header") != std::string::npos || text.find("file too short") != std::string::npos)
+        *reason = "it is not a library";
+    else
+        *reason = text;
+    return nullptr;
+}
+
+std::string library_file_name(void* library, const char* symbol)
+{
+    Dl_info info {};
+    void* address = dlsym(library, symbol);
+    return address && dladdr(address, &info) && info.dli_fname ? info.dli_fname : "";
+}
+
 std::vector<std::string> command_arguments(int argc, char** argv)
 {
     return std::vector<std::string>(argv, argv + argc);

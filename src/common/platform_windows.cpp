@@ -140,6 +140,71 @@ void* library_symbol(void* library, const char* name)
     return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(library), name));
 }
 
+static std::string to_utf8(const wchar_t* text);
+static std::wstring to_wide(const std::string& text);
+static std::wstring full_path(const std::wstring& name);
+
+// The machine a PE file is built for, 0 where it is none.
+static unsigned pe_machine(const std::wstring& path)
+{
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return 0;
+    unsigned char head[4096] = {};
+    DWORD got = 0;
+    const bool read = ReadFile(file, head, sizeof head, &got, nullptr);
+    CloseHandle(file);
+    if (!read || got < 64 || head[0] != 'M' || head[1] != 'Z')
+        return 0;
+    const DWORD pe = head[60] | head[61] << 8 | head[62] << 16 | static_cast<DWORD>(head[63]) << 24;
+    if (pe + 6 > got || memcmp(head + pe, "PE\0\0", 4) != 0)
+        return 0;
+    return head[pe + 4] | head[pe + 5] << 8;
+}
+
+void* open_library_file(const std::string& given, const char* file_name, std::string* loaded, std::string* reason)
+{
+    std::wstring path = full_path(to_wide(given));
+    DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        path += L"\\" + to_wide(file_name);
+        attributes = GetFileAttributesW(path.c_str());
+    }
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        *reason = "it does not exist";
+        return nullptr;
+    }
+    *loaded = to_utf8(path.c_str());
+    // Its own folder first, then System32: never the current folder.
+    HMODULE library =
+        LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32);
+    if (library)
+        return reinterpret_cast<void*>(library);
+    const DWORD error = GetLastError();
+    const unsigned machine = pe_machine(path);
+    const bool tool64 = sizeof(void*) == 8;
+    if (machine == (tool64 ? 0x14cu : 0x8664u))
+        *reason = tool64 ? "it is a 32-bit DLL for the 64-bit tool" : "it is a 64-bit DLL for the 32-bit tool";
+    else if (error == ERROR_BAD_EXE_FORMAT || machine == 0)
+        *reason = "it is not a library";
+    else {
+        char text[512] = "";
+        FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0, text, sizeof text,
+                       nullptr);
+        char clean[512];
+        copy_reason(clean, sizeof clean, text[0] ? text : "LoadLibraryEx failed");
+        *reason = clean;
+    }
+    return nullptr;
+}
+
+std::string library_file_name(void* library, const char*)
+{
+    wchar_t name[32768];
+    const DWORD size = GetModuleFileNameW(static_cast<HMODULE>(library), name, 32768);
+    return size > 0 && size < 32768 ? to_utf8(name) : "";
+}
+
 // The ANSI form of text, if the ANSI code page holds every character of it
 // exactly (no "?" and no look-alike stand-ins).
 static bool exact_ansi(const wchar_t* text, std::string* ansi)

@@ -5,20 +5,34 @@
 
 avs_library avs;
 frameserver_interface avs_interface;
+std::string frameserver_file;
 
-bool try_load_frameserver(std::string* problem)
+bool try_load_frameserver(const std::string& path, std::string* problem)
 {
-    char reason[512];
-    void* library = open_library(FRAMESERVER_LIBRARY, reason, sizeof reason);
-    if (!library) {
-        *problem = std::string("cannot load ") + FRAMESERVER_LIBRARY + ": " + reason;
-        return false;
+    void* library = nullptr;
+    std::string named = FRAMESERVER_LIBRARY;
+    if (!path.empty()) {
+        std::string reason;
+        library = open_library_file(path, FRAMESERVER_LIBRARY, &frameserver_file, &reason);
+        named = "\"" + (frameserver_file.empty() ? path : frameserver_file) + "\"";
+        if (!library) {
+            *problem = "cannot load the frame server " + named + ": " + reason;
+            return false;
+        }
+    } else {
+        char reason[512];
+        library = open_library(FRAMESERVER_LIBRARY, reason, sizeof reason);
+        if (!library) {
+            *problem = std::string("cannot load ") + FRAMESERVER_LIBRARY + ": " + reason;
+            return false;
+        }
+        frameserver_file = library_file_name(library, "avs_create_script_environment");
     }
 
 #define AVS_LIBRARY_RESOLVE(name)                                                       \
     avs.name = reinterpret_cast<name##_func>(library_symbol(library, #name));           \
     if (!avs.name) {                                                                    \
-        *problem = std::string("cannot find " #name " in ") + FRAMESERVER_LIBRARY;      \
+        *problem = "cannot find " #name " in " + named + ": it is no frame server";    \
         return false;                                                                   \
     }
     AVS_LIBRARY_FUNCTIONS(AVS_LIBRARY_RESOLVE)
@@ -31,10 +45,10 @@ bool try_load_frameserver(std::string* problem)
     return true;
 }
 
-void load_frameserver()
+void load_frameserver(const std::string& path)
 {
     std::string problem;
-    if (!try_load_frameserver(&problem))
+    if (!try_load_frameserver(path, &problem))
         diag_print(DIAG_ERROR, "%s.\n", problem.c_str());
 }
 

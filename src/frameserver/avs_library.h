@@ -71,12 +71,17 @@ struct avs_library {
 extern avs_library avs;
 
 // Loads the library and resolves every function above, or ends the process
-// with an error naming the library.
-void load_frameserver();
+// with an error naming the library. path (--frameserver) names the file,
+// or a folder holding it, and no other is loaded; empty, the platform's
+// search finds it.
+void load_frameserver(const std::string& path);
 
 // The same, but a library that is missing or lacks a function is no error:
 // returns false with the reason in problem.
-bool try_load_frameserver(std::string* problem);
+bool try_load_frameserver(const std::string& path, std::string* problem);
+
+// The file loaded, where the system can say.
+extern std::string frameserver_file;
 
 // What the environment serves, read once it exists.
 struct frameserver_interface {
