@@ -45,17 +45,18 @@ TEST(FrameserverChoice, TheNamedLibraryAndNoOther)
     for (const std::string& named : {folder, file}) {
         SCOPED_TRACE(named);
         const run_result r = run_tool({"--frameserver=" + named, "--version"}, classic);
+        const std::string out = lf_text(r.out);  // text, in CR LF on Windows
         EXPECT_EQ(r.status, 0) << r.err;
-        EXPECT_NE(r.out.find("frame server file: "), std::string::npos) << r.out;
-        EXPECT_NE(r.out.find(frameserver_library() + "\n"), std::string::npos) << r.out;
-        EXPECT_NE(r.out.find("interface version: 11\n"), std::string::npos) << r.out;
+        EXPECT_NE(out.find("frame server file: "), std::string::npos) << out;
+        EXPECT_NE(out.find(frameserver_library() + "\n"), std::string::npos) << out;
+        EXPECT_NE(out.find("interface version: 11\n"), std::string::npos) << out;
         const run_result info = run_tool({"--frameserver=" + named, "info", write_script("choice/c.avs",
                                                                                          "BlankClip(length=2)\n")},
                                          classic);
         EXPECT_EQ(info.status, 0) << info.err;
     }
     const run_result searched = run_tool({"--version"}, classic);
-    EXPECT_NE(searched.out.find("interface version: 6\n"), std::string::npos) << searched.out;
+    EXPECT_NE(lf_text(searched.out).find("interface version: 6\n"), std::string::npos) << searched.out;
 }
 
 TEST(FrameserverChoice, EachBadRoadIsAnErrorBeforeAnyByte)
