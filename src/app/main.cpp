@@ -158,8 +158,6 @@ static void print_versions(const std::string& frameserver)
                    problem.empty() ? "it refused a script environment" : problem.c_str());
         return;
     }
-    if (!frameserver_file.empty())
-        printf("frame server file: %s\n", frameserver_file.c_str());
     AVS_Value version = avs.avs_invoke(env, "VersionString", argument_array(nullptr, 0), nullptr);
     if (version.type == AVS_TAG_STRING && version.d.string)
         printf("frame server: %s\n", one_line(version.d.string).c_str());
@@ -168,6 +166,8 @@ static void print_versions(const std::string& frameserver)
     settle_interface(env);
     if (avs_interface.version > 0)
         printf("interface version: %d\n", avs_interface.version);
+    if (!frameserver_file.empty())
+        printf("frame server file: %s\n", frameserver_file.c_str());
     avs.avs_delete_script_environment(env);
 }
 

@@ -10,11 +10,12 @@ std::string frameserver_file;
 bool try_load_frameserver(const std::string& path, std::string* problem)
 {
     void* library = nullptr;
-    std::string named = FRAMESERVER_LIBRARY;
+    std::string named = FRAMESERVER_LIBRARY, lacking = "";
     if (!path.empty()) {
         std::string reason;
         library = open_library_file(path, FRAMESERVER_LIBRARY, &frameserver_file, &reason);
         named = "\"" + (frameserver_file.empty() ? path : frameserver_file) + "\"";
+        lacking = ": it is no frame server";
         if (!library) {
             *problem = "cannot load the frame server " + named + ": " + reason;
             return false;
@@ -32,7 +33,7 @@ bool try_load_frameserver(const std::string& path, std::string* problem)
 #define AVS_LIBRARY_RESOLVE(name)                                                       \
     avs.name = reinterpret_cast<name##_func>(library_symbol(library, #name));           \
     if (!avs.name) {                                                                    \
-        *problem = "cannot find " #name " in " + named + ": it is no frame server";    \
+        *problem = "cannot find " #name " in " + named + lacking;                      \
         return false;                                                                   \
     }
     AVS_LIBRARY_FUNCTIONS(AVS_LIBRARY_RESOLVE)
