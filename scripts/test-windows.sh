@@ -75,10 +75,14 @@ report_retries() {
   cat "$CLIPSPOUT_TEST_RETRY_LOG"
   : >"$CLIPSPOUT_TEST_RETRY_LOG"
 }
-for target in x86_64:win64:/usr/lib/wine/wine64 i686:win32:/usr/lib/wine/wine; do
-  IFS=: read -r arch winearch loader <<<"$target"
+# Both builds first: each leg's tests load the other's stand-in DLL too (a
+# library of the other word size).
+for arch in x86_64 i686; do
   cmake -S . -B "build-win-$arch" -G Ninja -DCMAKE_TOOLCHAIN_FILE="cmake/mingw-$arch.cmake"
   cmake --build "build-win-$arch" -j 2
+done
+for target in x86_64:win64:/usr/lib/wine/wine64 i686:win32:/usr/lib/wine/wine; do
+  IFS=: read -r arch winearch loader <<<"$target"
 
   if [ "$arch" = i686 ] && [ "$run_x86" = no ]; then
     echo "!! SKIPPED: the x86 Windows suite: $x86_why; the x86 exe was built, not run"
