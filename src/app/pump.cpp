@@ -84,7 +84,18 @@ bool emit(pump_run& run)
     return run.ok;
 }
 
-void record(pump_run& run, int64_t unit, pump_clock::time_point asked, pump_clock::time_point delivered);
+// meter: a unit's delivery, and its CSV row.
+void record(pump_run& run, int64_t unit, pump_clock::time_point asked, pump_clock::time_point delivered)
+{
+    meter_measurement* m = run.job.measure;
+    if (!m)
+        return;
+    const double ms = std::chrono::duration<double, std::milli>(delivered - asked).count();
+    m->times.push_back(static_cast<float>(ms));
+    if (run.log)
+        fprintf(run.log, "%" PRId64 ",%.6f,%.3f,%.1f\n", unit + run.job.first_frame,
+                std::chrono::duration<double>(asked - run.started).count(), ms, resident_megabytes());
+}
 
 // A unit whose bytes were all written: what goes with that.
 void complete(pump_run& run, pending_unit& unit)
@@ -136,19 +147,6 @@ void add_pending(pump_run& run, pending_unit&& unit)
     unit.after = run.queue ? write_queue_pushed(run.queue) : 0;
     run.pending.push_back(std::move(unit));
     settle(run);
-}
-
-// meter: a unit's delivery, and its CSV row.
-void record(pump_run& run, int64_t unit, pump_clock::time_point asked, pump_clock::time_point delivered)
-{
-    meter_measurement* m = run.job.measure;
-    if (!m)
-        return;
-    const double ms = std::chrono::duration<double, std::milli>(delivered - asked).count();
-    m->times.push_back(static_cast<float>(ms));
-    if (run.log)
-        fprintf(run.log, "%" PRId64 ",%.6f,%.3f,%.1f\n", unit + run.job.first_frame,
-                std::chrono::duration<double>(asked - run.started).count(), ms, resident_megabytes());
 }
 
 // Samples from the next one up to end, fetched in runs the format takes
