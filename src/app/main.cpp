@@ -148,7 +148,7 @@ static void say_if_interrupted(const command_line& line)
 // version string as the script function VersionString() gives it.
 static void print_versions(const std::string& frameserver)
 {
-    printf("clipspout %s\n", CLIPSPOUT_VERSION);
+    fprintf(stream_out(), "clipspout %s\n", CLIPSPOUT_VERSION);
     std::string problem;
     AVS_ScriptEnvironment* env = nullptr;
     if (try_load_frameserver(frameserver, &problem))
@@ -160,14 +160,14 @@ static void print_versions(const std::string& frameserver)
     }
     AVS_Value version = avs.avs_invoke(env, "VersionString", argument_array(nullptr, 0), nullptr);
     if (version.type == AVS_TAG_STRING && version.d.string)
-        printf("frame server: %s\n", one_line(version.d.string).c_str());
+        fprintf(stream_out(), "frame server: %s\n", one_line(version.d.string).c_str());
     avs.avs_release_value(version);
     // Which of its functions work depends on it (frame properties from 9).
     settle_interface(env);
     if (avs_interface.version > 0)
-        printf("interface version: %d\n", avs_interface.version);
+        fprintf(stream_out(), "interface version: %d\n", avs_interface.version);
     if (!frameserver_file.empty())
-        printf("frame server file: %s\n", frameserver_file.c_str());
+        fprintf(stream_out(), "frame server file: %s\n", frameserver_file.c_str());
     avs.avs_delete_script_environment(env);
 }
 
@@ -177,6 +177,9 @@ int main(int argc, char** argv)
     // status still says it.
     if (!open_standard_streams())
         diag_print(DIAG_ERROR, "standard output is closed.\n");
+    // Before the frame server and its plugins are loaded: what they print
+    // must not reach the stream.
+    set_stream_aside();
     // From the first moment: a signal during a slow import must stop the
     // run before anything is written or started.
     catch_interrupts();
@@ -185,7 +188,7 @@ int main(int argc, char** argv)
     std::set_terminate(frameserver_exception_escaped);
     if (line.version) {
         print_versions(line.frameserver);
-        if (fflush(stdout) != 0 || ferror(stdout))
+        if (fflush(stream_out()) != 0 || ferror(stream_out()))
             diag_print(DIAG_ERROR, "cannot write to stdout.\n");
         return 0;
     }
@@ -214,7 +217,7 @@ int main(int argc, char** argv)
         diag_error_discarding_output("interrupted before the report was printed.\n");
 
     // A report lost to a full disk must not end as a success.
-    if (fflush(stdout) != 0 || ferror(stdout))
+    if (fflush(stream_out()) != 0 || ferror(stream_out()))
         diag_print(DIAG_ERROR, "cannot write to stdout.\n");
 
     avs.avs_release_clip(clip);

@@ -4,6 +4,7 @@
 
 #include "app/pump.h"
 #include "common/diag.h"
+#include "common/platform.h"
 #include "frameserver/avs_library.h"
 #include "frameserver/frame_properties.h"
 #include "frameserver/video_plan.h"
@@ -93,7 +94,7 @@ void run_meter(const mode_call& call)
     run_pump(job);
     print_meter_report(measurement, call.env, call.line.json, call.line.ascii, job.first_frame);
     if (!measurement.failure.empty()) {
-        fflush(stdout);
+        fflush(stream_out());
         diag_print(DIAG_ERROR, "%s", measurement.failure.c_str());
     }
 }

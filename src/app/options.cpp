@@ -241,10 +241,10 @@ command_line parse_command_line(const std::vector<std::string>& args)
             break;
         }
         if (arg == "--help") {
-            fputs(usage_lines, stdout);
-            fputs(more_modes_section, stdout);
-            fputs(options_section, stdout);
-            exit(fflush(stdout) == 0 ? 0 : 2);
+            fputs(usage_lines, stream_out());
+            fputs(more_modes_section, stream_out());
+            fputs(options_section, stream_out());
+            exit(fflush(stream_out()) == 0 ? 0 : 2);
         }
         if (arg == "--version") {
             line.version = true;

@@ -448,7 +448,7 @@ void run_pump(pump_job& job)
         job.measure->after = read_process_usage();
     }
     if (job.sink)
-        run.ok = fflush(stdout) == 0 && !ferror(stdout) && run.ok;
+        run.ok = fflush(stream_out()) == 0 && !ferror(stream_out()) && run.ok;
     progress_end(run.progress);
 
     close_side_files(run);

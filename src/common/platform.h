@@ -14,6 +14,19 @@
 // nowhere to go.
 bool open_standard_streams();
 
+// Sets standard output aside for the stream, before the frame server is
+// loaded: the stream keeps a descriptor (on Windows a handle) of its own,
+// and descriptor 1, C's stdout and the process's standard output handle,
+// as the frame server and its plugins see them, go to standard error from
+// then on. A program the tool starts gets the stream's destination as its
+// standard output. Where the copy cannot be made, the stream stays on
+// descriptor 1.
+void set_stream_aside();
+
+// Where everything the tool writes as payload goes: the stream, the
+// reports, the argument lines, --help and --version.
+FILE* stream_out();
+
 // Ends the process with status once its output is flushed, without the
 // teardown of the libraries it loaded (see main): no static destructors and
 // no atexit handlers, only those registered with at_quick_exit where the

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "common/platform.h"
+
 #if defined(__SANITIZE_ADDRESS__)
 #include <sanitizer/lsan_interface.h>
 #endif
@@ -25,8 +27,9 @@ inline void copy_reason(char* reason, size_t reason_size, const char* text)
 // at a normal exit.
 inline void end_process_flush(int* status)
 {
-    if (fflush(stdout) != 0 || ferror(stdout))
+    if (fflush(stream_out()) != 0 || ferror(stream_out()))
         *status = *status ? *status : 2;
+    fflush(stdout);  // what plugins printed, on standard error
     fflush(stderr);
 #if defined(__SANITIZE_ADDRESS__)
     __lsan_do_leak_check();

@@ -48,15 +48,54 @@ void end_process(int status)
     quick_exit(status);
 }
 
+// The stream's descriptor: 1 until set aside, then a copy of what standard
+// output was, kept from the programs the tool starts unless handed to one.
+static int stream_fd = 1;
+static FILE* stream_file = nullptr;
+
+FILE* stream_out()
+{
+    return stream_file ? stream_file : stdout;
+}
+
+// The stream's descriptor becomes a copy of fd (which stays open).
+static bool stream_becomes(int fd)
+{
+    fflush(stream_out());
+    if (dup2(fd, stream_fd) != stream_fd)
+        return false;
+    if (stream_fd != 1)
+        fcntl(stream_fd, F_SETFD, FD_CLOEXEC);
+    return true;
+}
+
+void set_stream_aside()
+{
+    const int kept = fcntl(1, F_DUPFD_CLOEXEC, 3);
+    FILE* file = kept >= 0 ? fdopen(kept, "w") : nullptr;
+    if (!file || dup2(2, 1) != 1) {
+        if (file)
+            fclose(file);
+        else if (kept >= 0)
+            close(kept);
+        return;  // the stream stays on descriptor 1, unguarded
+    }
+    stream_fd = kept;
+    stream_file = file;
+    // What a plugin prints reaches standard error at once, in its place
+    // among the tool's own lines, and none of it waits in a buffer that an
+    // ending process never flushes.
+    setvbuf(stdout, nullptr, _IONBF, 0);
+}
+
 // Once the program is to see the end of its input, the pipe's write end
-// goes; descriptor 1 stays open, on the null device, so that nothing the
-// tool opens later takes its place.
+// goes; the stream's descriptor stays open, on the null device, so that
+// nothing the tool opens later takes its place.
 static void move_stdout_to_null_device()
 {
-    fflush(stdout);
     const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
     if (null >= 0) {
-        dup2(null, 1);
+        stream_becomes(null);
         close(null);
     }
 }
@@ -115,7 +154,7 @@ void enlarge_stdout_pipe()
 {
 #ifdef F_SETPIPE_SZ
     struct stat st;
-    if (fstat(1, &st) != 0 || !S_ISFIFO(st.st_mode))
+    if (fstat(stream_fd, &st) != 0 || !S_ISFIFO(st.st_mode))
         return;
     int size = 1 << 20;
     if (FILE* max = fopen("/proc/sys/fs/pipe-max-size", "r")) {
@@ -123,7 +162,7 @@ void enlarge_stdout_pipe()
             size = 1 << 20;
         fclose(max);
     }
-    fcntl(1, F_SETPIPE_SZ, size);
+    fcntl(stream_fd, F_SETPIPE_SZ, size);
 #endif
 }
 
@@ -143,7 +182,7 @@ static bool wait_writable_within_grace()
         const long long left = deadline - monotonic_ms();
         if (left <= 0)
             return false;
-        pollfd writable = {1, POLLOUT, 0};
+        pollfd writable = {stream_fd, POLLOUT, 0};
         const int ready = poll(&writable, 1, static_cast<int>(left));
         if (ready > 0)
             return true;  // writable, or an error the next write reports
@@ -155,7 +194,7 @@ static bool wait_writable_within_grace()
 size_t write_stdout_chunks(const out_chunk* chunks, size_t count)
 {
     // Anything stdio still holds must go first.
-    if (fflush(stdout) != 0)
+    if (fflush(stream_out()) != 0)
         return 0;
     size_t written = 0;
     iovec vec[IOV_MAX];
@@ -171,8 +210,8 @@ size_t write_stdout_chunks(const out_chunk* chunks, size_t count)
         // no longer blocking: a reader that takes nothing within the grace
         // is given up.
         if (interrupt_requested())
-            fcntl(1, F_SETFL, fcntl(1, F_GETFL) | O_NONBLOCK);
-        ssize_t done = writev(1, vec, n);
+            fcntl(stream_fd, F_SETFL, fcntl(stream_fd, F_GETFL) | O_NONBLOCK);
+        ssize_t done = writev(stream_fd, vec, n);
         if (done < 0 && (errno == EINTR || errno == EAGAIN) && interrupt_requested()) {
             if (!wait_writable_within_grace()) {
                 writes_abandoned = true;
@@ -301,7 +340,7 @@ bool same_file(const std::string& a, const std::string& b)
 bool is_standard_output_file(const std::string& path)
 {
     struct stat named, standard;
-    return fstat(STDOUT_FILENO, &standard) == 0 && S_ISREG(standard.st_mode) && stat(path.c_str(), &named) == 0 &&
+    return fstat(stream_fd, &standard) == 0 && S_ISREG(standard.st_mode) && stat(path.c_str(), &named) == 0 &&
            named.st_dev == standard.st_dev && named.st_ino == standard.st_ino;
 }
 
@@ -357,6 +396,10 @@ bool start_program_on_stdout(const std::vector<std::string>& args, started_progr
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, ends[0], 0);
+    // The program's standard output is what the tool's was, not where the
+    // tool sends what plugins print.
+    if (stream_fd != 1)
+        posix_spawn_file_actions_adddup2(&actions, stream_fd, 1);
     // The tool ignores SIGPIPE and catches interrupts; the program starts
     // with the defaults, in a process group of its own.
     posix_spawnattr_t attributes;
@@ -387,8 +430,7 @@ bool start_program_on_stdout(const std::vector<std::string>& args, started_progr
     }
     program->pid = pid;
     program_group = pid;
-    fflush(stdout);
-    const bool ok = dup2(ends[1], 1) == 1;
+    const bool ok = stream_becomes(ends[1]);
     close(ends[1]);
     if (!ok)
         *reason = strerror(errno);
@@ -429,11 +471,11 @@ program_end wait_for_program(started_program& program)
 
 unsigned long long bytes_left_unread(started_program& program)
 {
-    fflush(stdout);
+    fflush(stream_out());
     int last = -1, still = 0;
     for (;;) {
         int unread = 0;
-        if (ioctl(1, FIONREAD, &unread) != 0 || unread == 0)
+        if (ioctl(stream_fd, FIONREAD, &unread) != 0 || unread == 0)
             return 0;
         if (!program.ended && waitpid(static_cast<pid_t>(program.pid), &program.status, WNOHANG) > 0)
             program.ended = true;
@@ -452,8 +494,7 @@ unsigned long long bytes_left_unread(started_program& program)
 
 bool make_stdout(FILE* file)
 {
-    fflush(stdout);
-    const bool ok = dup2(fileno(file), 1) == 1;
+    const bool ok = stream_becomes(fileno(file));
     fclose(file);
     return ok;
 }
@@ -526,7 +567,7 @@ void worker_nudge(worker* thread)
     thread->nudged = true;
     // Non-blocking first: a nudge that comes just before the write begins
     // then cannot leave it blocked.
-    fcntl(1, F_SETFL, fcntl(1, F_GETFL) | O_NONBLOCK);
+    fcntl(stream_fd, F_SETFL, fcntl(stream_fd, F_GETFL) | O_NONBLOCK);
     pthread_kill(thread->thread, SIGUSR1);
 }
 
@@ -619,7 +660,7 @@ double resident_megabytes()
 
 bool stdout_shows_utf8()
 {
-    if (!isatty(1))
+    if (!isatty(stream_fd))
         return true;
     // The terminal's character set is the environment's locale's; the
     // process runs in "C" otherwise, and goes back to it.

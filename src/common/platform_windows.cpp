@@ -31,16 +31,63 @@ void end_process(int status)
     _exit(status);
 }
 
+// The stream's descriptor in the C runtime: 1 until set aside, then a copy
+// of what standard output was.
+static int stream_fd = 1;
+static FILE* stream_file = nullptr;
+
+FILE* stream_out()
+{
+    return stream_file ? stream_file : stdout;
+}
+
+static HANDLE stream_handle()
+{
+    return reinterpret_cast<HANDLE>(_get_osfhandle(stream_fd));
+}
+
+// The stream's descriptor becomes a copy of fd (which stays open). Until
+// it is set aside, the process's standard output handle follows it.
+static bool stream_becomes(int fd)
+{
+    fflush(stream_out());
+    if (_dup2(fd, stream_fd) != 0)
+        return false;
+    if (stream_fd == 1)
+        SetStdHandle(STD_OUTPUT_HANDLE, stream_handle());
+    return true;
+}
+
+void set_stream_aside()
+{
+    const int kept = _dup(1);
+    FILE* file = kept >= 0 ? _fdopen(kept, "w") : nullptr;
+    if (!file || _dup2(2, 1) != 0) {
+        if (file)
+            fclose(file);
+        else if (kept >= 0)
+            _close(kept);
+        return;  // the stream stays on descriptor 1, unguarded
+    }
+    stream_fd = kept;
+    stream_file = file;
+    // WriteFile(GetStdHandle(STD_OUTPUT_HANDLE)) and a C runtime that a
+    // plugin brings and starts later find standard error there.
+    SetStdHandle(STD_OUTPUT_HANDLE, GetStdHandle(STD_ERROR_HANDLE));
+    // What a plugin prints reaches standard error at once, in its place
+    // among the tool's own lines.
+    setvbuf(stdout, nullptr, _IONBF, 0);
+}
+
 // Once the program is to see the end of its input, the pipe's write end
-// goes; descriptor 1 stays open, on the null device, so that nothing the
-// tool opens later takes its place.
+// goes; the stream's descriptor stays open, on the null device, so that
+// nothing the tool opens later takes its place.
 static void move_stdout_to_null_device()
 {
-    fflush(stdout);
     const int null = _open("NUL", _O_WRONLY | _O_BINARY);
     if (null >= 0) {
-        dup2(null, 1);
-        close(null);
+        stream_becomes(null);
+        _close(null);
     }
 }
 
@@ -90,7 +137,7 @@ bool open_standard_streams()
 
 bool set_stdout_binary()
 {
-    return _setmode(_fileno(stdout), _O_BINARY) != -1;
+    return _setmode(stream_fd, _O_BINARY) != -1;
 }
 
 void ignore_broken_pipe()
@@ -108,12 +155,12 @@ size_t write_stdout_chunks(const out_chunk* chunks, size_t count)
 {
     size_t written = 0;
     for (size_t i = 0; i < count; ++i) {
-        size_t n = fwrite(chunks[i].data, 1, chunks[i].size, stdout);
+        size_t n = fwrite(chunks[i].data, 1, chunks[i].size, stream_out());
         written += n;
         if (n != chunks[i].size)
             return written;
     }
-    return fflush(stdout) == 0 ? written : 0;
+    return fflush(stream_out()) == 0 ? written : 0;
 }
 
 bool stderr_is_terminal()
@@ -317,7 +364,7 @@ bool same_file(const std::string& a, const std::string& b)
 
 bool is_standard_output_file(const std::string& path)
 {
-    HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
+    HANDLE output = stream_handle();
     BY_HANDLE_FILE_INFORMATION named, standard;
     return output && output != INVALID_HANDLE_VALUE && GetFileType(output) == FILE_TYPE_DISK &&
            GetFileInformationByHandle(output, &standard) != 0 && file_identity(to_wide(path), &named) &&
@@ -449,20 +496,16 @@ static HANDLE inheritable_copy(HANDLE handle)
     return copy;
 }
 
-// Standard output becomes handle (which the tool then owns), through the C
-// runtime's descriptor 1 and the process's standard handle alike.
+// The stream becomes handle, which the tool then owns.
 static bool stdout_becomes(HANDLE handle)
 {
-    fflush(stdout);
     const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_BINARY | _O_WRONLY);
     if (fd < 0) {
         CloseHandle(handle);
         return false;
     }
-    const bool ok = _dup2(fd, 1) == 0;
+    const bool ok = stream_becomes(fd);
     _close(fd);
-    if (ok)
-        SetStdHandle(STD_OUTPUT_HANDLE, reinterpret_cast<HANDLE>(_get_osfhandle(1)));
     return ok;
 }
 
@@ -485,7 +528,9 @@ bool start_program_on_stdout(const std::vector<std::string>& args, started_progr
         return false;
     }
     SetHandleInformation(write_end, HANDLE_FLAG_INHERIT, 0);
-    HANDLE out = inheritable_copy(GetStdHandle(STD_OUTPUT_HANDLE));
+    // The program's standard output is what the tool's was, not where the
+    // tool sends what plugins print.
+    HANDLE out = inheritable_copy(stream_handle());
     HANDLE err = inheritable_copy(GetStdHandle(STD_ERROR_HANDLE));
 
     // Only these three reach the program, whatever else the tool holds.
@@ -557,11 +602,8 @@ unsigned long long bytes_left_unread(started_program&)
 
 bool make_stdout(FILE* file)
 {
-    fflush(stdout);
-    const bool ok = _dup2(_fileno(file), 1) == 0;
+    const bool ok = stream_becomes(_fileno(file));
     fclose(file);
-    if (ok)
-        SetStdHandle(STD_OUTPUT_HANDLE, reinterpret_cast<HANDLE>(_get_osfhandle(1)));
     return ok;
 }
 
@@ -590,7 +632,7 @@ bool serve_named_pipe_on_stdout(const std::string& pipe_name, std::string* reaso
 
 void drain_stdout_to_reader()
 {
-    HANDLE out = reinterpret_cast<HANDLE>(_get_osfhandle(1));
+    HANDLE out = stream_handle();
     if (GetFileType(out) == FILE_TYPE_PIPE)
         FlushFileBuffers(out);
 }
@@ -623,7 +665,7 @@ double resident_megabytes()
 bool stdout_shows_utf8()
 {
     DWORD mode = 0;
-    return !GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) || GetConsoleOutputCP() == CP_UTF8;
+    return !GetConsoleMode(stream_handle(), &mode) || GetConsoleOutputCP() == CP_UTF8;
 }
 
 struct worker {

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "common/diag.h"
+#include "common/platform.h"
 #include "frameserver/avs_library.h"
 #include "frameserver/clip_traits.h"
 
@@ -112,5 +113,5 @@ void suggest_bluray_args(AVS_Clip* clip)
     if (!bluray_args_for(*vi, &args))
         diag_print(DIAG_ERROR, "%dx%d @ %u/%u fps not supported.\n", vi->width, vi->height, vi->fps_numerator,
                    vi->fps_denominator);
-    fputs(args.c_str(), stdout);
+    fputs(args.c_str(), stream_out());
 }

@@ -6,6 +6,7 @@
 #include "reports/encoder_args.h"
 
 #include "common/numbers.h"
+#include "common/platform.h"
 
 #include <algorithm>
 #include <cctype>
@@ -342,7 +343,7 @@ encoder_line settle_encoder_line(encoder_kind encoder, const video_plan& plan)
 
 void suggest_encoder_args(encoder_kind encoder, const video_plan& plan)
 {
-    fputs(settle_encoder_line(encoder, plan).args.c_str(), stdout);
+    fputs(settle_encoder_line(encoder, plan).args.c_str(), stream_out());
 }
 
 bool encoder_of_program(const std::string& program, encoder_kind* encoder)

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "common/json.h"
+#include "common/platform.h"
 #include "frameserver/avs_library.h"
 #include "frameserver/property_json.h"
 #include "frameserver/video_plan.h"
@@ -24,22 +25,22 @@ void print_info(AVS_Clip* clip)
     const AVS_VideoInfo* vi = avs.avs_get_video_info(clip);
     if (vi->width != 0) {
         static const char* const field_words[] = {"no", "tff", "bff"};
-        printf("v:width       %d\n", vi->width);
-        printf("v:height      %d\n", vi->height);
-        printf("v:fps         %u/%u\n", vi->fps_numerator, vi->fps_denominator);
-        printf("v:frames      %d\n", vi->num_frames);
-        printf("v:duration    %" PRIu64 "\n",
+        fprintf(stream_out(), "v:width       %d\n", vi->width);
+        fprintf(stream_out(), "v:height      %d\n", vi->height);
+        fprintf(stream_out(), "v:fps         %u/%u\n", vi->fps_numerator, vi->fps_denominator);
+        fprintf(stream_out(), "v:frames      %d\n", vi->num_frames);
+        fprintf(stream_out(), "v:duration    %" PRIu64 "\n",
                video_duration_seconds(vi->num_frames, vi->fps_numerator, vi->fps_denominator));
-        printf("v:interlaced  %s\n", field_words[clip_field_order(*vi)]);
-        printf("v:pixel_type  %x\n", static_cast<unsigned>(vi->pixel_type));
+        fprintf(stream_out(), "v:interlaced  %s\n", field_words[clip_field_order(*vi)]);
+        fprintf(stream_out(), "v:pixel_type  %x\n", static_cast<unsigned>(vi->pixel_type));
     }
     if (vi->audio_samples_per_second != 0) {
-        printf("a:sample_rate %d\n", vi->audio_samples_per_second);
-        printf("a:format      %s\n", vi->sample_type == AVS_SAMPLE_FLOAT ? "float" : "pcm");
-        printf("a:bit_depth   %d\n", sample_bytes(vi->sample_type) * 8);
-        printf("a:channels    %d\n", vi->nchannels);
-        printf("a:samples     %" PRId64 "\n", vi->num_audio_samples);
-        printf("a:duration    %" PRId64 "\n", vi->num_audio_samples / vi->audio_samples_per_second);
+        fprintf(stream_out(), "a:sample_rate %d\n", vi->audio_samples_per_second);
+        fprintf(stream_out(), "a:format      %s\n", vi->sample_type == AVS_SAMPLE_FLOAT ? "float" : "pcm");
+        fprintf(stream_out(), "a:bit_depth   %d\n", sample_bytes(vi->sample_type) * 8);
+        fprintf(stream_out(), "a:channels    %d\n", vi->nchannels);
+        fprintf(stream_out(), "a:samples     %" PRId64 "\n", vi->num_audio_samples);
+        fprintf(stream_out(), "a:duration    %" PRId64 "\n", vi->num_audio_samples / vi->audio_samples_per_second);
     }
 }
 
@@ -138,5 +139,5 @@ void print_info_json(AVS_Clip* clip, AVS_ScriptEnvironment* env, int depth)
     } else {
         json += "null";
     }
-    fputs((json + "}\n").c_str(), stdout);
+    fputs((json + "}\n").c_str(), stream_out());
 }

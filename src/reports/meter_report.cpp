@@ -64,38 +64,38 @@ void print_text(const meter_measurement& m, const summary& s, const server_count
     const bool frames = m.unit[0] == 'f';
     const int64_t fetched = static_cast<int64_t>(m.times.size());
     if (frames && fetched > 0)
-        printf("frames        %" PRId64 " (%d to %" PRId64 ")\n", fetched, first_frame,
+        fprintf(stream_out(), "frames        %" PRId64 " (%d to %" PRId64 ")\n", fetched, first_frame,
                first_frame + fetched - 1);
     else if (frames)
-        printf("frames        0\n");
+        fprintf(stream_out(), "frames        0\n");
     else
-        printf("seconds       %" PRId64 " of audio, a block each\n", fetched);
-    printf("wall time     %.3f s\n", m.wall_seconds);
-    printf("average       %.2f %s\n", s.per_second, frames ? "fps" : "seconds of audio a second");
-    printf("fastest       %.3f ms\n", s.fastest);
-    printf("median        %.3f ms\n", s.median);
-    printf("95th          %.3f ms\n", s.p95);
+        fprintf(stream_out(), "seconds       %" PRId64 " of audio, a block each\n", fetched);
+    fprintf(stream_out(), "wall time     %.3f s\n", m.wall_seconds);
+    fprintf(stream_out(), "average       %.2f %s\n", s.per_second, frames ? "fps" : "seconds of audio a second");
+    fprintf(stream_out(), "fastest       %.3f ms\n", s.fastest);
+    fprintf(stream_out(), "median        %.3f ms\n", s.median);
+    fprintf(stream_out(), "95th          %.3f ms\n", s.p95);
     if (fetched > 0)
-        printf("slowest       %.3f ms (%s %" PRId64 ")\n", s.slowest, frames ? "frame" : "second",
+        fprintf(stream_out(), "slowest       %.3f ms (%s %" PRId64 ")\n", s.slowest, frames ? "frame" : "second",
                s.slowest_unit + (frames ? first_frame : 0));
     else
-        printf("slowest       %.3f ms\n", s.slowest);
-    printf("peak memory   %.1f MB\n", m.after.peak_megabytes);
-    printf("user time     %.3f s\n", s.user);
-    printf("system time   %.3f s\n", s.system);
-    printf("busy cores    %.2f\n", s.busy_cores);
+        fprintf(stream_out(), "slowest       %.3f ms\n", s.slowest);
+    fprintf(stream_out(), "peak memory   %.1f MB\n", m.after.peak_megabytes);
+    fprintf(stream_out(), "user time     %.3f s\n", s.user);
+    fprintf(stream_out(), "system time   %.3f s\n", s.system);
+    fprintf(stream_out(), "busy cores    %.2f\n", s.busy_cores);
     if (c.logical_cpus >= 0)
-        printf("processors    %lld\n", c.logical_cpus);
+        fprintf(stream_out(), "processors    %lld\n", c.logical_cpus);
     if (c.pool_threads >= 0)
-        printf("pool threads  %lld\n", c.pool_threads);
+        fprintf(stream_out(), "pool threads  %lld\n", c.pool_threads);
     if (c.chain_threads >= 0)
-        printf("chain threads %lld\n", c.chain_threads);
+        fprintf(stream_out(), "chain threads %lld\n", c.chain_threads);
     if (c.memory_max_mb >= 0)
-        printf("memory max    %lld MB\n", c.memory_max_mb);
-    printf("speed         %s\n", picture.c_str());
+        fprintf(stream_out(), "memory max    %lld MB\n", c.memory_max_mb);
+    fprintf(stream_out(), "speed         %s\n", picture.c_str());
     // A run cut short says so last, where a reader of the figures looks.
     if (m.interrupted || !m.error.empty())
-        printf("cut short     %s (%" PRId64 " of %" PRId64 " %s fetched)\n",
+        fprintf(stream_out(), "cut short     %s (%" PRId64 " of %" PRId64 " %s fetched)\n",
                m.interrupted ? "interrupted" : m.error.c_str(), fetched, m.total, frames ? "frames" : "seconds");
 }
 
@@ -136,7 +136,7 @@ void print_json(const meter_measurement& m, const summary& s, const server_count
     json += counts + "}, \"speed_picture\": " + json_string(picture);
     json += std::string(", \"interrupted\": ") + (m.interrupted ? "true" : "false") +
             ", \"error\": " + (m.error.empty() ? "null" : json_string(m.error)) + "}\n";
-    fputs(json.c_str(), stdout);
+    fputs(json.c_str(), stream_out());
 }
 
 }  // namespace

@@ -26,7 +26,7 @@ void wait_after_failure()
 
 bool flush_stdout()
 {
-    return fflush(stdout) == 0 && !ferror(stdout);
+    return fflush(stream_out()) == 0 && !ferror(stream_out());
 }
 
 }  // namespace
@@ -80,7 +80,7 @@ void open_sink(stream_sink& sink)
     // Where the platform has no gather write, rows go out through stdio:
     // a large buffer makes that few large writes instead of many small ones.
     static char buffer[1 << 20];
-    setvbuf(stdout, buffer, _IOFBF, sizeof buffer);
+    setvbuf(stream_out(), buffer, _IOFBF, sizeof buffer);
 }
 
 bool write_packet(stream_sink&, const out_packet& packet)

@@ -46,6 +46,11 @@ std::string build_folder(const std::string& name)
     return std::string(windows_build() ? windows_build() : TEST_BUILD_DIR) + "/" + name;
 }
 
+std::string print_plugin()
+{
+    return server_path(build_folder("plugins") + (windows_build() ? "/print_plugin.dll" : "/print_plugin.so"));
+}
+
 // AviSynth+ 3.7.5's ColorBars frees the samples it took with new[] through
 // delete, which the address sanitizer stops at when the clip is released.
 // Neither the tool nor the stand-in has an array new, so only runs against

@@ -144,6 +144,10 @@ std::string lf_text(const std::string& text);
 // The path of a folder of the build (see the folder names above).
 std::string build_folder(const std::string& name);
 
+// The test build's C plugin for the real AviSynth+ that prints on standard
+// output (tests/plugins/print_plugin.cpp), as a script names it.
+std::string print_plugin();
+
 // Adler-32 as ffmpeg's framecrc muxer computes it (starting value 0).
 uint32_t framecrc_adler(const std::string& bytes);
 

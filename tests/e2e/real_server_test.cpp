@@ -969,3 +969,46 @@ TEST_F(RealServer, InfoAsJsonAndTheMeter)
     EXPECT_EQ(json_field(r.out, ".peak_memory_mb > 1 and .user_seconds + .system_seconds > 0"), "true") << r.out;
     EXPECT_EQ(meter_figures_disagree(r.out), "") << r.out;
 }
+
+// A C plugin of the real server's kind that prints on standard output as
+// it loads, as LoadPlugin initialises it, as the script makes its filter and
+// in every frame: all of it reaches standard error, and the payload is the
+// same script's without the plugin, in the reports, the stream and the
+// stream a program started by the tool takes.
+TEST_F(RealServer, PluginPrintsStayOutOfTheStream)
+{
+    const std::string clip = "BlankClip(length=3, width=64, height=48, pixel_type=\"YV12\")";
+    const std::string clean = write_script("guard/clean.avs", clip + "\n");
+    const std::string printing =
+        write_script("guard/printing.avs", "LoadPlugin(\"" + print_plugin() + "\")\n" + clip + ".PrintOnStdout()\n");
+    std::vector<std::string> ways = {"printf", "cout", "write"};
+    if (testing_windows_build())
+        ways.push_back("WriteFile");
+    const struct {
+        std::vector<std::string> args;  // SCRIPT stands for the script
+        std::vector<std::string> prints;
+    } cases[] = {
+        {{"video", "SCRIPT"}, {"load", "init", "import", "frame 0", "frame 2"}},
+        {{"info", "SCRIPT"}, {"load", "init", "import"}},
+        {{"x264args", "SCRIPT"}, {"load", "init", "import"}},
+        {{"video", "SCRIPT", helper_program("echo_args")}, {"load", "init", "import", "frame 2"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args[0] + (c.args.size() > 2 ? " into a program" : ""));
+        run_result runs[2];
+        for (int printed = 0; printed < 2; ++printed) {
+            std::vector<std::string> args = c.args;
+            args[1] = printed ? printing : clean;
+            runs[printed] = run_tool(args, on_real_server());
+            ASSERT_EQ(runs[printed].status, 0) << runs[printed].err;
+        }
+        EXPECT_TRUE(runs[1].out == runs[0].out) << "the payload differs from the same script's without the plugin";
+        EXPECT_EQ(runs[1].out.find("print plugin:"), std::string::npos);
+        for (const std::string& way : ways) {
+            for (const std::string& when : c.prints) {
+                const std::string line = "print plugin: " + way + " at " + when + "\n";
+                EXPECT_NE(runs[1].err.find(line), std::string::npos) << line << runs[1].err;
+            }
+        }
+    }
+}

@@ -228,6 +228,10 @@ STANDIN_EXPORT AVS_ScriptEnvironment* AVSC_CC avs_create_script_environment(int 
     state().owner_thread = this_thread();
     if (const char* log = getenv("AVS_STANDIN_FETCH_LOG"))
         state().fetch_log = fopen(log, "w");
+    // AVS_STANDIN_PRINTS: the library prints on standard output as it
+    // starts, as a frame server or an autoloaded plugin may.
+    if (getenv("AVS_STANDIN_PRINTS"))
+        print_on_stdout("load");
     // The Windows build has no at_quick_exit that the tool's would run.
 #ifndef _WIN32
     at_quick_exit(check_all_released_at_exit);
@@ -357,6 +361,8 @@ STANDIN_EXPORT AVS_VideoFrame* AVSC_CC avs_get_frame(AVS_Clip* clip, int n)
         }
     }
     clip->error.clear();
+    if (data.fault.prints)
+        print_on_stdout("frame " + std::to_string(n));
     for (const auto& p : data.props)
         state().frame_held_a_clip = state().frame_held_a_clip || !p.second.clips.empty();
     frame_store& store = frames_of(data);
@@ -429,6 +435,8 @@ STANDIN_EXPORT int AVSC_CC avs_get_audio(AVS_Clip* clip, void* buffer, int64_t s
         return -1;
     }
     clip->error.clear();
+    if (data.fault.prints)
+        print_on_stdout("samples " + std::to_string(start));
     return 0;
 }
 

@@ -409,6 +409,16 @@ value standin_fault(const std::string& name, const clip_ref& clip, const bound_a
 // StandinPause(ms): a slow step of a script's evaluation (a source that
 // indexes its file), said on standard error as it starts, so that a test
 // knows the moment.
+// StandinPrint(): a filter that prints on standard output as it is
+// created and in every frame and audio request, as some plugins do.
+value standin_print(const std::string&, const clip_ref& clip, const bound_args&)
+{
+    clip_data data = copy_of(clip);
+    data.fault.prints = true;
+    print_on_stdout("import");
+    return clip_value(std::move(data));
+}
+
 value standin_pause(const std::string&, const clip_ref&, const bound_args& args)
 {
     fputs("standin: pausing\n", stderr);
@@ -572,6 +582,7 @@ const std::vector<function_def>& functions()
         {"StandinSilence", true, {}, standin_silence},
         {"StandinBytes", false, {{"hex", 's'}}, standin_bytes},
         {"StandinPause", false, {{"ms", 'i'}}, standin_pause},
+        {"StandinPrint", true, {}, standin_print},
 #ifndef STANDIN_CLASSIC
         {"ConvertBits", true, {{"bits", 'i'}}, convert_bits},
         {"ConvertToYUV444", true, {{"matrix", 's'}}, convert_to_yuv444},

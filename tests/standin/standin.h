@@ -20,6 +20,7 @@ struct fault_plan {
     bool slow_taken = false;
     int64_t sample = -1;      // avs_get_audio over this sample fails
     std::string convert;      // "error": conversions fail; "keep": they keep the pixel type
+    bool prints = false;      // every frame and every audio request prints on standard output
 };
 
 // The shared frame buffer of a clip and where each plane lies in it.
@@ -114,6 +115,11 @@ constexpr int FRAME_ROW_CYCLE = 8;
 constexpr unsigned char PADDING_MARKER = 0xFF;
 
 frame_store& frames_of(clip_data& clip);
+
+// Prints a line naming when on standard output in each way a plugin can:
+// C's printf (unflushed), std::cout, write() to descriptor 1 and, on
+// Windows, WriteFile to the process's standard output handle.
+void print_on_stdout(const std::string& when);
 // Fills count sample frames from start; false if the plan says this fails.
 bool fill_audio(const clip_data& clip, void* buffer, int64_t start, int64_t count);
 
