@@ -38,11 +38,11 @@ pump_job job_for(const mode_call& call, const stream_format* format)
 
 // --tell-encoder: the options of the encoder's *args line for this stream
 // go right after the program's name, before the user's own.
-void tell_encoder(const video_plan& plan, stream_sink* sink)
+void tell_encoder(const video_plan& plan, bool raw, stream_sink* sink)
 {
     encoder_kind encoder = ENCODER_X264;
     encoder_of_program(sink->program[0], &encoder);
-    const encoder_line told = settle_encoder_line(encoder, plan);
+    const encoder_line told = settle_encoder_line(encoder, plan, raw ? INPUT_RAW : INPUT_Y4M);
     const std::vector<std::string> user_args(sink->program.begin() + 1, sink->program.end());
     const std::vector<std::string> options = options_to_tell(encoder, told, user_args);
     sink->program.insert(sink->program.begin() + 1, options.begin(), options.end());
@@ -64,8 +64,8 @@ void run_video(const mode_call& call)
     const video_plan plan = plan_video(call.clip, call.env, call.line.depth, CARRIER_Y4M);
     stream_sink sink = choose_sink(call.line.output, call.line.program);
     if (call.line.tell_encoder)
-        tell_encoder(plan, &sink);
-    pump_job job = job_for(call, &Y4M_FORMAT);
+        tell_encoder(plan, call.line.raw, &sink);
+    pump_job job = job_for(call, call.line.raw ? &RAW_VIDEO_FORMAT : &Y4M_FORMAT);
     job.timecodes_path = call.line.timecodes;
     job.plan = &plan;
     job.sink = &sink;
@@ -114,7 +114,8 @@ void run_bluray_args(const mode_call& call)
 
 void run_encoder_args(const mode_call& call, encoder_kind encoder)
 {
-    suggest_encoder_args(encoder, plan_video(call.clip, call.env, call.line.depth, CARRIER_Y4M));
+    suggest_encoder_args(encoder, plan_video(call.clip, call.env, call.line.depth, CARRIER_Y4M),
+                         call.line.raw ? INPUT_RAW : INPUT_Y4M);
 }
 
 void run_x264_args(const mode_call& call)
@@ -135,14 +136,14 @@ void run_svtav1_args(const mode_call& call)
 const mode_row MODES[] = {
     // keyword, handler, options, stream, trims, fields, frame0, with depth, flags reader, remedy, cut short
     {"audio", run_audio, OPT_OUTPUT, true, true, false, false, false, nullptr, nullptr, false},
-    {"video", run_video, OPT_OUTPUT | OPT_FRAME_PROPS | OPT_TELL_ENCODER, true, true, true, false, true, "the stream",
+    {"video", run_video, OPT_OUTPUT | OPT_FRAME_PROPS | OPT_TELL_ENCODER | OPT_RAW, true, true, true, false, true, "the stream",
      "--depth writes the frame's field order, or ", false},
     {"info", run_info, OPT_JSON, false, true, true, false, false, "info", "", false},
     {"x264bd", run_bluray_args, 0, false, false, true, false, false, "x264bd", "", false},
     {"mkv", run_matroska, OPT_OUTPUT | OPT_FRAME_PROPS, true, true, true, true, false, nullptr, nullptr, false},
-    {"x264args", run_x264_args, 0, false, true, true, true, false, nullptr, nullptr, false},
-    {"x265args", run_x265_args, 0, false, true, true, true, false, nullptr, nullptr, false},
-    {"svtav1args", run_svtav1_args, 0, false, true, true, true, false, nullptr, nullptr, false},
+    {"x264args", run_x264_args, OPT_RAW, false, true, true, true, false, nullptr, nullptr, false},
+    {"x265args", run_x265_args, OPT_RAW, false, true, true, true, false, nullptr, nullptr, false},
+    {"svtav1args", run_svtav1_args, OPT_RAW, false, true, true, true, false, nullptr, nullptr, false},
     {"meter", run_meter, OPT_JSON | OPT_METER | OPT_FRAME_PROPS, false, true, true, false, false, nullptr, nullptr,
      true},
 };

@@ -12,6 +12,7 @@ enum : unsigned {
     OPT_METER = 1 << 2,        // --log, --ascii
     OPT_FRAME_PROPS = 1 << 3,  // --frame-props
     OPT_TELL_ENCODER = 1 << 4, // --tell-encoder
+    OPT_RAW = 1 << 5,          // --raw
 };
 
 // What a handler is given: the command line, and the clip it may replace

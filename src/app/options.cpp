@@ -86,6 +86,9 @@ static const char options_section[] =
     "   --tell-encoder    video with a PROGRAM x264, x265 or SvtAv1EncApp:\n"
     "                     gives it the options of its *args line first; the\n"
     "                     program's own arguments after them win\n"
+    "   --raw             video: the planes alone, without the stream header and\n"
+    "                     the FRAME lines; the *args lines and --tell-encoder\n"
+    "                     then also give the size, rate, layout and depth\n"
     "   --progress        video, audio, mkv, meter: where standard error is no\n"
     "                     terminal, progress too, a line each, two a second\n"
     "   --frameserver=PATH\n"
@@ -222,6 +225,8 @@ static void check_what_goes_with_the_mode(const command_line& line)
         diag_print(DIAG_ERROR, "%s goes with meter.\n", !line.log.empty() ? "--log" : "--ascii");
     if (!line.frame_props.empty() && !(takes & OPT_FRAME_PROPS))
         diag_print(DIAG_ERROR, "--frame-props goes with video, mkv or meter.\n");
+    if (line.raw && !(takes & OPT_RAW))
+        diag_print(DIAG_ERROR, "--raw goes with video, x264args, x265args or svtav1args.\n");
     if (!line.tell_encoder)
         return;
     encoder_kind encoder;
@@ -279,8 +284,8 @@ command_line parse_command_line(const std::vector<std::string>& args)
         }
         if (file_option(args, &i, "--output", "-o", &line.output))
             continue;
-        if (arg == "--tell-encoder" || arg == "--progress") {
-            (arg == "--progress" ? line.progress : line.tell_encoder) = true;
+        if (arg == "--tell-encoder" || arg == "--progress" || arg == "--raw") {
+            (arg == "--progress" ? line.progress : arg == "--raw" ? line.raw : line.tell_encoder) = true;
             continue;
         }
         if (arg == "--json" || arg == "--ascii") {

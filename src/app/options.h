@@ -40,6 +40,7 @@ struct command_line {
     std::string frameserver;       // --frameserver: the library's file, or its folder
     bool progress = false;         // --progress: progress lines where standard error is no terminal
     bool tell_encoder = false;     // --tell-encoder: PROGRAM gets the options of its *args line
+    bool raw = false;              // --raw: video's planes alone, without the header and FRAME lines
     bool json = false;             // --json: info and meter report as one JSON object
     bool ascii = false;            // --ascii: meter's picture of speed in ASCII
     std::string log;               // --log FILE: meter's row a frame

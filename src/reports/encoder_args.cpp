@@ -202,7 +202,7 @@ void add_colour(line_builder& b, const video_plan& plan)
 
 }
 
-void add_range_and_siting(line_builder& b, const video_plan& plan)
+void add_range_and_siting(line_builder& b, const video_plan& plan, encoder_input input)
 {
     const encoder_words& w = b.w;
     const video_layout& l = plan.layout;
@@ -210,9 +210,10 @@ void add_range_and_siting(line_builder& b, const video_plan& plan)
     if (p.colour_range != PROPERTY_ABSENT) {
         const char* range = p.colour_range == 0 ? w.full : w.limited;
         b.option(w.range_option, range);
-        // x264 takes a stream without a range in its header as limited and
-        // would expand full-range samples: it is told they are full already.
-        if (w.told_input_range && plan.depth == DEPTH_DEFAULT)
+        // x264 takes a stream without a range in its header (and raw input)
+        // as limited and would expand full-range samples: it is told they
+        // are full already.
+        if (w.told_input_range && (plan.depth == DEPTH_DEFAULT || input == INPUT_RAW))
             b.option("--input-range", range);
     }
 
@@ -248,8 +249,33 @@ void add_aspect(line_builder& b, const video_plan& plan)
 
 }
 
+// --raw: what a y4m header would say, in the encoder's options for raw
+// input. Samples deeper than 8 bits are 16-bit little-endian words, as
+// each of them reads raw input of that depth.
+void add_raw_input(line_builder& b, encoder_kind encoder, const video_plan& plan)
+{
+    const AVS_VideoInfo& vi = *plan.vi;
+    const video_layout& l = plan.layout;
+    const std::string width = std::to_string(vi.width), height = std::to_string(vi.height);
+    const std::string num = std::to_string(vi.fps_numerator), den = std::to_string(vi.fps_denominator);
+    if (encoder == ENCODER_SVTAV1) {  // 4:2:0 only (refusal_of)
+        b.option("--width", width, false);
+        b.option("--height", height, false);
+        b.option("--fps-num", num, false);
+        b.option("--fps-denom", den, false);
+        return;  // its depth option is its input's depth
+    }
+    if (encoder == ENCODER_X264)
+        b.option("--demuxer", "raw", false);
+    b.option("--input-res", width + "x" + height, false);
+    b.option("--fps", num + "/" + den, false);
+    b.option("--input-csp", l.kind == PIXEL_MONO ? "i400" : is_420(l) ? "i420" : l.shift_w ? "i422" : "i444", false);
+    b.option("--input-depth", std::to_string(l.bits), false);
+}
+
 // False where the field order makes the stream one the encoder refuses.
-bool add_fields(line_builder& b, const video_plan& plan)
+// A raw stream has no header that could say it is interlaced.
+bool add_fields(line_builder& b, const video_plan& plan, encoder_input input)
 {
     const encoder_words& w = b.w;
     const video_layout& l = plan.layout;
@@ -262,7 +288,7 @@ bool add_fields(line_builder& b, const video_plan& plan)
     if (plan.order != FIELD_PROGRESSIVE && w.field_pair_rows && plan.vi->height % field_rows != 0) {
         const std::string rows = "x264 codes interlaced video only at a height divisible by " +
                                  std::to_string(field_rows) + " (here " + std::to_string(plan.vi->height) + ")";
-        if (plan.header_order != FIELD_PROGRESSIVE) {
+        if (input == INPUT_Y4M && plan.header_order != FIELD_PROGRESSIVE) {
             b.line.refusal = rows + ", and the stream's header says it is interlaced: crop it to such a height, or "
                                   "AssumeFrameBased() at the script's end encodes it as progressive";
             return false;
@@ -305,7 +331,7 @@ void add_hdr10(line_builder& b, encoder_kind encoder, const video_plan& plan)
 
 }  // namespace
 
-encoder_line encoder_args_for(encoder_kind encoder, const video_plan& plan)
+encoder_line encoder_args_for(encoder_kind encoder, const video_plan& plan, encoder_input input)
 {
     line_builder b{words[encoder], {}};
     const video_layout& l = plan.layout;
@@ -314,6 +340,8 @@ encoder_line encoder_args_for(encoder_kind encoder, const video_plan& plan)
         return b.line;
     if (plan.vi->num_frames > 0)  // none: nothing an encoder could count to
         b.option(b.w.frames_option, std::to_string(plan.vi->num_frames), false);
+    if (input == INPUT_RAW)
+        add_raw_input(b, encoder, plan);
     b.option(b.w.depth_option, std::to_string(l.bits), false);
     const std::string depth_loss = hdr_depth_loss(plan);
     if (!depth_loss.empty())
@@ -322,17 +350,17 @@ encoder_line encoder_args_for(encoder_kind encoder, const video_plan& plan)
     if (b.w.csp_option && !is_420(l))
         b.option(b.w.csp_option, l.kind == PIXEL_MONO ? "i400" : l.shift_w ? "i422" : "i444");
     add_colour(b, plan);
-    add_range_and_siting(b, plan);
+    add_range_and_siting(b, plan, input);
     add_aspect(b, plan);
-    if (!add_fields(b, plan))
+    if (!add_fields(b, plan, input))
         return b.line;
     add_hdr10(b, encoder, plan);
     return b.line;
 }
 
-encoder_line settle_encoder_line(encoder_kind encoder, const video_plan& plan)
+encoder_line settle_encoder_line(encoder_kind encoder, const video_plan& plan, encoder_input input)
 {
-    const encoder_line line = encoder_args_for(encoder, plan);
+    const encoder_line line = encoder_args_for(encoder, plan, input);
     if (!line.refusal.empty())
         diag_print(DIAG_ERROR, "%s.\n", line.refusal.c_str());
     warn_of_values_left_out(plan.frame0, true);
@@ -341,9 +369,9 @@ encoder_line settle_encoder_line(encoder_kind encoder, const video_plan& plan)
     return line;
 }
 
-void suggest_encoder_args(encoder_kind encoder, const video_plan& plan)
+void suggest_encoder_args(encoder_kind encoder, const video_plan& plan, encoder_input input)
 {
-    fputs(settle_encoder_line(encoder, plan).args.c_str(), stream_out());
+    fputs(settle_encoder_line(encoder, plan, input).args.c_str(), stream_out());
 }
 
 bool encoder_of_program(const std::string& program, encoder_kind* encoder)

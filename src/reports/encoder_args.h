@@ -12,6 +12,10 @@
 
 enum encoder_kind { ENCODER_X264, ENCODER_X265, ENCODER_SVTAV1 };
 
+// What the encoder reads: the y4m stream, whose header says the size, rate
+// and layout, or the raw planes of --raw, which the line must describe.
+enum encoder_input { INPUT_Y4M, INPUT_RAW };
+
 struct encoder_line {
     std::string refusal;             // non-empty: why the encoder cannot take the stream
     std::string args;                // the argument line, names quoted as a command line has them
@@ -19,7 +23,7 @@ struct encoder_line {
     std::vector<std::string> notes;  // what the line leaves out that frame 0 says, one warning each
 };
 
-encoder_line encoder_args_for(encoder_kind encoder, const video_plan& plan);
+encoder_line encoder_args_for(encoder_kind encoder, const video_plan& plan, encoder_input input);
 
 // The mastering display as the encoder takes it, in the order G, B, R, WP,
 // L(max,min): x264 and x265 in units of 0.00002 (chromaticity) and
@@ -30,10 +34,10 @@ std::string mastering_display_text(encoder_kind encoder, const mastering_display
 // The line for the stream of the plan, with a warning for each note and
 // each value frame 0 sets that no encoder can hold; a stream the encoder
 // cannot take ends the process with an error.
-encoder_line settle_encoder_line(encoder_kind encoder, const video_plan& plan);
+encoder_line settle_encoder_line(encoder_kind encoder, const video_plan& plan, encoder_input input);
 
 // Prints the line for the stream "video" writes of the plan (no line end).
-void suggest_encoder_args(encoder_kind encoder, const video_plan& plan);
+void suggest_encoder_args(encoder_kind encoder, const video_plan& plan, encoder_input input);
 
 // The encoder a program is, by its file name without a folder or ".exe",
 // in any case: x264, x265 or SvtAv1EncApp; false for any other.

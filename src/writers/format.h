@@ -98,7 +98,7 @@ struct stream_format {
     void (*end)(void* state, int frames_written);
 };
 
-extern const stream_format Y4M_FORMAT, WAV_FORMAT, MATROSKA_FORMAT, NULL_FORMAT;
+extern const stream_format Y4M_FORMAT, RAW_VIDEO_FORMAT, WAV_FORMAT, MATROSKA_FORMAT, NULL_FORMAT;
 
 // The formats' own words for a layout, for the reports too: YUV4MPEG2's
 // chroma tag ("420", "444p10", "mono16"; empty where it has none) and

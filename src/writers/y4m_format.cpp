@@ -1,6 +1,6 @@
 // YUV4MPEG2: one header line, then "FRAME\n" and the raw planes of every
 // frame, rows straight from where the frame server holds them, in the
-// layout the video plan decides.
+// layout the video plan decides. --raw writes the planes alone.
 //
 // The default stream's header is the classic one: the clip's own field
 // order, no aspect ratio and no range. With --depth it says what frame 0
@@ -36,7 +36,7 @@ const char* chroma_siting_suffix(const video_layout& layout, int chroma_location
 // What frame 0 says that YUV4MPEG2 has no word for, and the HDR or wide
 // gamut it makes of the picture: an encoder that is not told shows it
 // washed out or flat.
-void warn_of_what_y4m_drops(const video_plan& plan)
+void warn_of_what_y4m_drops(const video_plan& plan, const char* stream)
 {
     const frame_properties& p = plan.frame0;
     std::string facts;
@@ -52,9 +52,9 @@ void warn_of_what_y4m_drops(const video_plan& plan)
     const std::string depth_loss = hdr_depth_loss(plan);
     if (!facts.empty())
         diag_print(DIAG_WARN,
-                   "frame 0 describes %s, which a y4m stream cannot carry: x265args, x264args or svtav1args give "
+                   "frame 0 describes %s, which a %s stream cannot carry: x265args, x264args or svtav1args give "
                    "them to the encoder, or mkv carries them%s%s.\n",
-                   facts.c_str(), depth_loss.empty() ? "" : "; and ", depth_loss.c_str());
+                   facts.c_str(), stream, depth_loss.empty() ? "" : "; and ", depth_loss.c_str());
 }
 
 void* y4m_open(const stream_start& start)
@@ -62,7 +62,7 @@ void* y4m_open(const stream_start& start)
     const video_plan& plan = *start.video;
     if (plan.header_says_frame0)
         warn_of_values_left_out(plan.frame0, false);
-    warn_of_what_y4m_drops(plan);
+    warn_of_what_y4m_drops(plan, "y4m");
     refuse_rate_without_duration(plan.vi->fps_numerator, plan.vi->fps_denominator);
     return new y4m_state{&plan};
 }
@@ -100,6 +100,31 @@ void y4m_end(void* state, int)
     delete static_cast<y4m_state*>(state);
 }
 
+// --raw: no header, so nothing in it follows frame 0; the *args lines and
+// --tell-encoder give the reader what a header would.
+void* raw_open(const stream_start& start)
+{
+    const video_plan& plan = *start.video;
+    warn_of_what_y4m_drops(plan, "raw");
+    refuse_rate_without_duration(plan.vi->fps_numerator, plan.vi->fps_denominator);
+    return new y4m_state{&plan};
+}
+
+void raw_begin(void* state, const stream_start&, out_packet&)
+{
+    const video_plan& plan = *static_cast<y4m_state*>(state)->plan;
+    const AVS_VideoInfo& vi = *plan.vi;
+    diag_print(DIAG_INFO, "writing %d frames of %u/%u fps, %dx%d YUV%s %s video, raw: no header, no FRAME lines.\n",
+               vi.num_frames, vi.fps_numerator, vi.fps_denominator, vi.width, vi.height,
+               y4m_chroma_tag(plan.layout).c_str(), field_order_word(plan.order));
+}
+
+int64_t raw_video_frame(void*, const frame_in& frame, out_packet& out)
+{
+    packet_add_pieces(out, frame.rows->data(), frame.rows->size(), frame.bytes);
+    return 0;
+}
+
 }  // namespace
 
 std::string y4m_chroma_tag(const video_layout& l)
@@ -114,4 +139,8 @@ std::string y4m_chroma_tag(const video_layout& l)
 
 const stream_format Y4M_FORMAT = {
     "y4m", TRACKS_VIDEO, 0, false, false, 0, y4m_open, y4m_begin, y4m_video_frame, nullptr, nullptr, nullptr, y4m_end,
+};
+
+const stream_format RAW_VIDEO_FORMAT = {
+    "raw", TRACKS_VIDEO, 0, false, false, 0, raw_open, raw_begin, raw_video_frame, nullptr, nullptr, nullptr, y4m_end,
 };

@@ -74,3 +74,73 @@ TEST(EncoderLines, EachEncoderIsToldTheFramesToComeAndEndsThere)
                   "40\n");
     }
 }
+
+// --raw: each encoder reading the planes alone, told by the tool's line what
+// the y4m header would say, makes the very bytes it makes of the y4m
+// stream: through a shell, with the *args line, and (natively) with
+// --tell-encoder.
+TEST(EncoderLines, EachEncoderMakesOfTheRawStreamWhatItMakesOfY4m)
+{
+    struct raw_case {
+        const char* encoder;
+        const char* args_mode;
+        const char* pixel_type;
+        const char* depth;
+        const char* y4m_only;  // what the y4m road adds to the reader's arguments
+        const char* reader;    // OUT for the output file
+    };
+    const raw_case cases[] = {
+        {"x264", "x264args", "YV12", "", "--demuxer y4m", "--threads 1 --preset ultrafast --quiet -o OUT.264 -"},
+        {"x264", "x264args", "YUV444P10", "--depth=keep", "--demuxer y4m",
+         "--threads 1 --preset ultrafast --quiet -o OUT.264 -"},
+        {"x264", "x264args", "Y8", "", "--demuxer y4m", "--threads 1 --preset ultrafast --quiet -o OUT.264 -"},
+        {"x265", "x265args", "YV12", "", "--y4m",
+         "--preset ultrafast --frame-threads 1 --no-wpp --log-level error --input - -o OUT.hevc"},
+        {"x265", "x265args", "YUV422P10", "--depth=keep", "--y4m",
+         "--preset ultrafast --frame-threads 1 --no-wpp --log-level error --input - -o OUT.hevc"},
+        {"SvtAv1EncApp", "svtav1args", "YV12", "", "", "--preset 12 --lp 1 --progress 0 -i stdin -b OUT.ivf"},
+        {"SvtAv1EncApp", "svtav1args", "YUV420P10", "--depth=keep", "",
+         "--preset 12 --lp 1 --progress 0 -i stdin -b OUT.ivf"},
+    };
+    const std::string script = write_script("raw/clip.avs", "BlankClip(length=12, width=320, height=240, "
+                                                            "pixel_type=\"PIXEL\", fps=25)\n");
+    const std::string folder = script.substr(0, script.rfind('/'));
+    int round = 0;
+    for (const raw_case& c : cases) {
+        SCOPED_TRACE(std::string(c.encoder) + " " + c.pixel_type);
+        if (shell(std::string("command -v ") + c.encoder).empty()) {
+            ADD_FAILURE() << "no " << c.encoder << " on this machine";
+            continue;
+        }
+        const std::string clip = folder + "/" + c.pixel_type + ".avs";
+        shell("sed 's/PIXEL/" + std::string(c.pixel_type) + "/' '" + script + "' > '" + clip + "'");
+        const std::string tool = tool_command() + " " + c.depth;
+        std::string outputs[3];
+        const char* roads[3] = {"", "--raw", "--raw --tell-encoder"};
+        for (int road = 0; road < (testing_windows_build() ? 2 : 3); ++road) {
+            std::string reader = c.reader;
+            const size_t out = reader.find("OUT");
+            const size_t out_end = reader.find(' ', out);
+            outputs[road] = folder + "/out" + std::to_string(round++) +
+                            reader.substr(out + 3, out_end == std::string::npos ? std::string::npos : out_end - out - 3);
+            reader.replace(out, out_end == std::string::npos ? std::string::npos : out_end - out, outputs[road]);
+            const std::string raw = road ? "--raw " : "";
+            const std::string user = road ? reader : std::string(c.y4m_only) + " " + reader;
+            const std::string command =
+                road == 2 ? tool + " --raw --tell-encoder video '" + clip + "' " + c.encoder + " " + reader
+                          : "eval " + std::string(c.encoder) + " \"$(" + tool + " " + raw + c.args_mode + " '" + clip +
+                                "')\" " + user + " < <(" + tool + " " + raw + "video '" + clip + "' 2>/dev/null)";
+            int status = 0;
+            shell(command + " 2>/dev/null", &status);
+            EXPECT_EQ(status, 0) << roads[road] << ": " << command;
+            EXPECT_EQ(shell("ffprobe -v error -count_frames -select_streams v -show_entries stream=nb_read_frames "
+                            "-of csv=p=0 '" + outputs[road] + "'"),
+                      "12\n")
+                << roads[road];
+        }
+        EXPECT_TRUE(read_file(outputs[1]) == read_file(outputs[0])) << "the raw road's encode differs";
+        if (!testing_windows_build()) {
+            EXPECT_TRUE(read_file(outputs[2]) == read_file(outputs[0])) << "--tell-encoder's raw encode differs";
+        }
+    }
+}

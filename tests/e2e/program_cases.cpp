@@ -256,6 +256,8 @@ void check_output_and_telling(const run_options& options)
         {{"--tell-encoder", "video", script, "ffmpeg", "-i", "-"}, "*"},
         {{"--tell-encoder", "mkv", script, "ffmpeg", "-i", "-"}, "*"},
         {{"--tell-encoder", "audio", script, "x265"}, "*"},
+        {{"--raw", "mkv", script}, "clipspout [error]: --raw goes with video, x264args, x265args or svtav1args.\n"},
+        {{"--raw", "info", script}, "clipspout [error]: --raw goes with video, x264args, x265args or svtav1args.\n"},
     };
     for (const auto& m : misuses) {
         SCOPED_TRACE(testing::PrintToString(m.args));

@@ -428,3 +428,30 @@ TEST(Video, ChromaSitingUnderDepth)
 {
     check_chroma_siting(run_options());
 }
+
+// --raw: the planes of every frame, the same bytes in the same order and
+// depth as in the y4m stream, without its header and FRAME lines.
+TEST(Video, RawIsThePlanesAloneInEveryLayoutAndDepth)
+{
+    for (const layout_case& c : layout_cases) {
+        SCOPED_TRACE(c.pixel_type);
+        run_result r = run_tool({"--raw", "video", write_script("raw.avs", script_for(c, 10))});
+        EXPECT_EQ(r.status, 0) << r.err;
+        std::string expected;
+        for (int n = 0; n < 10; ++n)
+            expected += expected_frame(c, n);
+        EXPECT_TRUE(r.out == expected) << "stream differs";
+        EXPECT_NE(r.err.find("video, raw: no header, no FRAME lines.\n"), std::string::npos) << r.err;
+    }
+    for (const deep_case& c : deep_cases) {
+        SCOPED_TRACE(std::string(c.pixel_type) + " --depth=" + c.depth);
+        std::string script = std::string("BlankClip(length=9, width=20, height=6, pixel_type=\"") + c.pixel_type +
+                             "\", fps=25)\n";
+        run_result r = run_tool({std::string("--depth=") + c.depth, "--raw", "video", write_script("raw.avs", script)});
+        EXPECT_EQ(r.status, 0) << r.err;
+        std::string expected;
+        for (int n = 0; n < 9; ++n)
+            expected += deep_frame(c, 20, 6, n);
+        EXPECT_TRUE(r.out == expected) << "stream differs";
+    }
+}

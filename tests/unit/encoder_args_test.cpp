@@ -99,29 +99,29 @@ TEST(EncoderArgs, MasteringDisplayInEachEncodersUnitsAndOrder)
 TEST(EncoderArgs, AnHdr10StreamInEachEncodersWords)
 {
     const plan_fixture deep = hdr10_plan(DEPTH_KEEP);
-    EXPECT_EQ(encoder_args_for(ENCODER_X264, deep.plan).args,
+    EXPECT_EQ(encoder_args_for(ENCODER_X264, deep.plan, INPUT_Y4M).args,
               "--output-depth 10 --colorprim \"bt2020\" --transfer \"smpte2084\" --colormatrix \"bt2020nc\" "
               "--range \"tv\" --chromaloc 2 --sar 1:1 --mastering-display "
               "\"G(13250,34500)B(7500,3000)R(34000,16000)WP(15635,16450)L(10000000,1)\" --cll \"1000,400\"");
-    EXPECT_EQ(encoder_args_for(ENCODER_X265, deep.plan).args,
+    EXPECT_EQ(encoder_args_for(ENCODER_X265, deep.plan, INPUT_Y4M).args,
               "--output-depth 10 --colorprim \"bt2020\" --transfer \"smpte2084\" --colormatrix \"bt2020nc\" "
               "--range \"limited\" --chromaloc 2 --sar 1:1 --master-display "
               "\"G(13250,34500)B(7500,3000)R(34000,16000)WP(15635,16450)L(10000000,1)\" --max-cll \"1000,400\" "
               "--hdr10");
-    EXPECT_EQ(encoder_args_for(ENCODER_SVTAV1, deep.plan).args,
+    EXPECT_EQ(encoder_args_for(ENCODER_SVTAV1, deep.plan, INPUT_Y4M).args,
               "--input-depth 10 --color-primaries \"bt2020\" --transfer-characteristics \"smpte2084\" "
               "--matrix-coefficients \"bt2020-ncl\" --color-range \"studio\" --chroma-sample-position \"topleft\" "
               "--mastering-display \"G(0.265,0.69)B(0.15,0.06)R(0.68,0.32)WP(0.3127,0.329)L(1000,0.0001)\" "
               "--content-light \"1000,400\"");
     for (encoder_kind e : {ENCODER_X264, ENCODER_X265, ENCODER_SVTAV1})
-        EXPECT_TRUE(encoder_args_for(e, deep.plan).notes.empty()) << e;
+        EXPECT_TRUE(encoder_args_for(e, deep.plan, INPUT_Y4M).notes.empty()) << e;
 
     // A y4m stream without --depth has no range in its header: x264 must be
     // told the samples' range, or it converts them.
     const plan_fixture plain = hdr10_plan(DEPTH_DEFAULT);
-    EXPECT_NE(encoder_args_for(ENCODER_X264, plain.plan).args.find("--range \"tv\" --input-range \"tv\""),
+    EXPECT_NE(encoder_args_for(ENCODER_X264, plain.plan, INPUT_Y4M).args.find("--range \"tv\" --input-range \"tv\""),
               std::string::npos);
-    EXPECT_EQ(encoder_args_for(ENCODER_X265, plain.plan).args.find("input-range"), std::string::npos);
+    EXPECT_EQ(encoder_args_for(ENCODER_X265, plain.plan, INPUT_Y4M).args.find("input-range"), std::string::npos);
 }
 
 TEST(EncoderArgs, NamesDifferByEncoder)
@@ -131,21 +131,21 @@ TEST(EncoderArgs, NamesDifferByEncoder)
     f.plan.frame0.primaries = 6;
     f.plan.frame0.matrix = 9;
     f.plan.frame0.transfer = 18;
-    EXPECT_EQ(encoder_args_for(ENCODER_X264, f.plan).args,
+    EXPECT_EQ(encoder_args_for(ENCODER_X264, f.plan, INPUT_Y4M).args,
               "--output-depth 8 --colorprim \"smpte170m\" --transfer \"arib-std-b67\" --colormatrix \"bt2020nc\"");
-    EXPECT_EQ(encoder_args_for(ENCODER_SVTAV1, f.plan).args,
+    EXPECT_EQ(encoder_args_for(ENCODER_SVTAV1, f.plan, INPUT_Y4M).args,
               "--input-depth 8 --color-primaries \"bt601\" --transfer-characteristics \"hlg\" --matrix-coefficients "
               "\"bt2020-ncl\"");
     // Names that differ in letter case between x264 and x265.
     f.plan.frame0.matrix = 8;
-    EXPECT_NE(encoder_args_for(ENCODER_X264, f.plan).args.find("\"YCgCo\""), std::string::npos);
-    EXPECT_NE(encoder_args_for(ENCODER_X265, f.plan).args.find("\"ycgco\""), std::string::npos);
+    EXPECT_NE(encoder_args_for(ENCODER_X264, f.plan, INPUT_Y4M).args.find("\"YCgCo\""), std::string::npos);
+    EXPECT_NE(encoder_args_for(ENCODER_X265, f.plan, INPUT_Y4M).args.find("\"ycgco\""), std::string::npos);
 
     // EBU Tech 3213 (22): only SVT-AV1 has a name; the others leave it out
     // and say so.
     f.plan.frame0.primaries = 22;
-    EXPECT_NE(encoder_args_for(ENCODER_SVTAV1, f.plan).args.find("--color-primaries \"ebu3213\""), std::string::npos);
-    const encoder_line x264 = encoder_args_for(ENCODER_X264, f.plan);
+    EXPECT_NE(encoder_args_for(ENCODER_SVTAV1, f.plan, INPUT_Y4M).args.find("--color-primaries \"ebu3213\""), std::string::npos);
+    const encoder_line x264 = encoder_args_for(ENCODER_X264, f.plan, INPUT_Y4M);
     EXPECT_EQ(x264.args.find("colorprim"), std::string::npos);
     ASSERT_EQ(x264.notes.size(), 1u);
     EXPECT_EQ(x264.notes[0], "x264 has no name for primaries 22 here: it is left out");
@@ -155,23 +155,23 @@ TEST(EncoderArgs, LayoutsEachEncoderTakesOrRefuses)
 {
     plan_fixture yuv422(PIXEL_PLANAR_YUV, 1, 0, 10, "YUV422p10");
     // x264 would bring 4:2:2 down to 4:2:0 unless told to keep it.
-    EXPECT_EQ(encoder_args_for(ENCODER_X264, yuv422.plan).args, "--output-depth 10 --output-csp \"i422\"");
-    EXPECT_EQ(encoder_args_for(ENCODER_X265, yuv422.plan).args, "--output-depth 10");
-    EXPECT_EQ(encoder_args_for(ENCODER_SVTAV1, yuv422.plan).refusal,
+    EXPECT_EQ(encoder_args_for(ENCODER_X264, yuv422.plan, INPUT_Y4M).args, "--output-depth 10 --output-csp \"i422\"");
+    EXPECT_EQ(encoder_args_for(ENCODER_X265, yuv422.plan, INPUT_Y4M).args, "--output-depth 10");
+    EXPECT_EQ(encoder_args_for(ENCODER_SVTAV1, yuv422.plan, INPUT_Y4M).refusal,
               "SVT-AV1 takes 4:2:0 at 8 or 10 bits, not YUV422p10: ConvertToYUV420() at the script's end gives 4:2:0");
     plan_fixture mono(PIXEL_MONO, 0, 0, 8, "YUVmono");
-    EXPECT_EQ(encoder_args_for(ENCODER_X264, mono.plan).args, "--output-depth 8 --output-csp \"i400\"");
+    EXPECT_EQ(encoder_args_for(ENCODER_X264, mono.plan, INPUT_Y4M).args, "--output-depth 8 --output-csp \"i400\"");
 
     plan_fixture yuv444_12(PIXEL_PLANAR_YUV, 0, 0, 12, "YUV444p12");
-    EXPECT_EQ(encoder_args_for(ENCODER_X264, yuv444_12.plan).refusal,
+    EXPECT_EQ(encoder_args_for(ENCODER_X264, yuv444_12.plan, INPUT_Y4M).refusal,
               "x264 takes 4:2:0, 4:2:2, 4:4:4 and mono at 8 or 10 bits, not YUV444p12: --depth=10 writes 10 bits");
-    EXPECT_EQ(encoder_args_for(ENCODER_X265, yuv444_12.plan).args, "--output-depth 12");
+    EXPECT_EQ(encoder_args_for(ENCODER_X265, yuv444_12.plan, INPUT_Y4M).args, "--output-depth 12");
     plan_fixture yuv420_16(PIXEL_PLANAR_YUV, 1, 1, 16, "YUV420p16");
-    EXPECT_EQ(encoder_args_for(ENCODER_X265, yuv420_16.plan).refusal,
+    EXPECT_EQ(encoder_args_for(ENCODER_X265, yuv420_16.plan, INPUT_Y4M).refusal,
               "x265 takes 4:2:0, 4:2:2, 4:4:4 and mono at 8, 10 or 12 bits, not YUV420p16: --depth=12 writes 12 bits");
     plan_fixture yuv411(PIXEL_PLANAR_YUV, 2, 0, 8, "YUV411");
-    EXPECT_FALSE(encoder_args_for(ENCODER_X264, yuv411.plan).refusal.empty());
-    EXPECT_FALSE(encoder_args_for(ENCODER_X265, yuv411.plan).refusal.empty());
+    EXPECT_FALSE(encoder_args_for(ENCODER_X264, yuv411.plan, INPUT_Y4M).refusal.empty());
+    EXPECT_FALSE(encoder_args_for(ENCODER_X265, yuv411.plan, INPUT_Y4M).refusal.empty());
 }
 
 TEST(EncoderArgs, WhatAnEncoderHasNoOptionForIsSaid)
@@ -181,10 +181,10 @@ TEST(EncoderArgs, WhatAnEncoderHasNoOptionForIsSaid)
     ntsc.plan.sar_num = 10;
     ntsc.plan.sar_den = 11;
     ntsc.plan.frame0.chroma_location = 1;  // center
-    EXPECT_EQ(encoder_args_for(ENCODER_X264, ntsc.plan).args, "--output-depth 8 --chromaloc 1 --sar 10:11 --bff");
-    EXPECT_EQ(encoder_args_for(ENCODER_X265, ntsc.plan).args,
+    EXPECT_EQ(encoder_args_for(ENCODER_X264, ntsc.plan, INPUT_Y4M).args, "--output-depth 8 --chromaloc 1 --sar 10:11 --bff");
+    EXPECT_EQ(encoder_args_for(ENCODER_X265, ntsc.plan, INPUT_Y4M).args,
               "--output-depth 8 --chromaloc 1 --sar 10:11 --interlace \"bff\"");
-    const encoder_line svt = encoder_args_for(ENCODER_SVTAV1, ntsc.plan);
+    const encoder_line svt = encoder_args_for(ENCODER_SVTAV1, ntsc.plan, INPUT_Y4M);
     EXPECT_EQ(svt.args, "--input-depth 8");
     ASSERT_EQ(svt.notes.size(), 3u);
     EXPECT_EQ(svt.notes[0], "SVT-AV1 takes only left and top-left chroma siting: _ChromaLocation 1 is left out");
@@ -196,7 +196,7 @@ TEST(EncoderArgs, WhatAnEncoderHasNoOptionForIsSaid)
     // and make x265 write HDR10 SEI.
     plan_fixture half = hdr10_plan(DEPTH_KEEP);
     half.plan.frame0.mastering.has_luminance = false;
-    const encoder_line x265 = encoder_args_for(ENCODER_X265, half.plan);
+    const encoder_line x265 = encoder_args_for(ENCODER_X265, half.plan, INPUT_Y4M);
     EXPECT_EQ(x265.args.find("master-display"), std::string::npos);
     EXPECT_NE(x265.args.find("--max-cll \"1000,400\" --hdr10"), std::string::npos);
     ASSERT_EQ(x265.notes.size(), 1u);
@@ -204,5 +204,62 @@ TEST(EncoderArgs, WhatAnEncoderHasNoOptionForIsSaid)
                              "only its primaries, and the display is left out");
     // Without HDR metadata, no --hdr10.
     plan_fixture sdr(PIXEL_PLANAR_YUV, 1, 1, 10, "YUV420p10");
-    EXPECT_EQ(encoder_args_for(ENCODER_X265, sdr.plan).args, "--output-depth 10");
+    EXPECT_EQ(encoder_args_for(ENCODER_X265, sdr.plan, INPUT_Y4M).args, "--output-depth 10");
+}
+
+// --raw: the line says what a y4m header would, in each encoder's words for
+// raw input, before its own options; x264 is told the range of any raw
+// input, which it would take as limited.
+TEST(EncoderArgs, ARawStreamIsDescribedInEachEncodersWords)
+{
+    plan_fixture yuv420(PIXEL_PLANAR_YUV, 1, 1, 8, "YUV420");
+    plan_fixture yuv422(PIXEL_PLANAR_YUV, 1, 0, 10, "YUV422p10");
+    plan_fixture yuv444(PIXEL_PLANAR_YUV, 0, 0, 12, "YUV444p12");
+    plan_fixture mono(PIXEL_MONO, 0, 0, 8, "YUVmono");
+    plan_fixture full(PIXEL_PLANAR_YUV, 1, 1, 10, "YUV420p10");
+    full.plan.depth = DEPTH_KEEP;
+    full.plan.frame0.colour_range = 0;
+    const struct {
+        encoder_kind encoder;
+        const plan_fixture& f;
+        const char* args;
+    } cases[] = {
+        {ENCODER_X264, yuv420,
+         "--demuxer raw --input-res 1920x1080 --fps 24000/1001 --input-csp i420 --input-depth 8 --output-depth 8"},
+        {ENCODER_X265, yuv420, "--input-res 1920x1080 --fps 24000/1001 --input-csp i420 --input-depth 8 --output-depth 8"},
+        {ENCODER_SVTAV1, yuv420, "--width 1920 --height 1080 --fps-num 24000 --fps-denom 1001 --input-depth 8"},
+        {ENCODER_X264, yuv422,
+         "--demuxer raw --input-res 1920x1080 --fps 24000/1001 --input-csp i422 --input-depth 10 --output-depth 10 "
+         "--output-csp \"i422\""},
+        {ENCODER_X265, yuv444,
+         "--input-res 1920x1080 --fps 24000/1001 --input-csp i444 --input-depth 12 --output-depth 12"},
+        {ENCODER_X264, mono,
+         "--demuxer raw --input-res 1920x1080 --fps 24000/1001 --input-csp i400 --input-depth 8 --output-depth 8 "
+         "--output-csp \"i400\""},
+        // With --depth the y4m header says the range; raw input never does.
+        {ENCODER_X264, full,
+         "--demuxer raw --input-res 1920x1080 --fps 24000/1001 --input-csp i420 --input-depth 10 --output-depth 10 "
+         "--range \"pc\" --input-range \"pc\""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args);
+        const encoder_line line = encoder_args_for(c.encoder, c.f.plan, INPUT_RAW);
+        EXPECT_EQ(line.refusal, "");
+        EXPECT_EQ(line.args, c.args);
+    }
+    EXPECT_EQ(encoder_args_for(ENCODER_X264, full.plan, INPUT_Y4M).args.find("--input-range"), std::string::npos);
+    EXPECT_EQ(encoder_args_for(ENCODER_SVTAV1, yuv422.plan, INPUT_RAW).refusal,
+              encoder_args_for(ENCODER_SVTAV1, yuv422.plan, INPUT_Y4M).refusal);
+
+    // Interlaced at a height x264 cannot code in field pairs: a y4m header
+    // that says so makes x264 refuse the stream; raw input it takes as
+    // progressive, with a note.
+    plan_fixture odd(PIXEL_PLANAR_YUV, 1, 1, 8, "YUV420");
+    odd.vi.height = 1082;
+    odd.plan.order = odd.plan.header_order = FIELD_TFF;
+    EXPECT_NE(encoder_args_for(ENCODER_X264, odd.plan, INPUT_Y4M).refusal, "");
+    const encoder_line raw = encoder_args_for(ENCODER_X264, odd.plan, INPUT_RAW);
+    EXPECT_EQ(raw.refusal, "");
+    ASSERT_EQ(raw.notes.size(), 1u);
+    EXPECT_NE(raw.notes[0].find("encoded as progressive"), std::string::npos) << raw.notes[0];
 }
