@@ -88,6 +88,19 @@ if [ $found -eq 0 ]; then
     echo "!! SKIPPED: the real server's failing frames: the fault plugin could not be built"
   fi
 fi
+# A second release beside the first (3.7.3, which the versions leg below
+# builds too), for the test of two side by side, each loaded by its folder.
+unset CLIPSPOUT_TEST_SECOND_FRAMESERVER
+if [ $found -eq 0 ] && [ -z "${1:-}" ]; then
+  second=0
+  find_real_frameserver "$build/real-frameserver-3.7.3" 3.7.3 --unoptimized || second=$?
+  case $second in
+    0) export CLIPSPOUT_TEST_SECOND_FRAMESERVER=$REAL_FRAMESERVER ;;
+    1) echo "!! SKIPPED: two releases side by side: $REAL_FRAMESERVER_WHY" ;;
+    *) echo "two releases side by side: $REAL_FRAMESERVER_WHY" >&2
+       exit 1 ;;
+  esac
+fi
 # A test that cannot run here for a reason of the machine's (no sshd) says
 # so in this file; each line is shown, loudly.
 export CLIPSPOUT_TEST_SKIP_LOG="$PWD/$build/skipped.log"
@@ -106,7 +119,8 @@ if [ -z "${1:-}" ]; then
     case $found in
       0)
         echo "== real-server group: against $REAL_FRAMESERVER_ORIGIN"
-        CLIPSPOUT_TEST_REAL_FRAMESERVER=$REAL_FRAMESERVER ctest --test-dir "$build" -L real -j 2 \
+        CLIPSPOUT_TEST_REAL_FRAMESERVER=$REAL_FRAMESERVER CLIPSPOUT_TEST_SECOND_FRAMESERVER= \
+          ctest --test-dir "$build" -L real -j 2 \
           --output-on-failure || status=1 ;;
       1)
         echo "!! SKIPPED: the real-server group on AviSynth+ $version: $REAL_FRAMESERVER_WHY" ;;

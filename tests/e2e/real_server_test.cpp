@@ -1012,3 +1012,33 @@ TEST_F(RealServer, PluginPrintsStayOutOfTheStream)
         }
     }
 }
+
+// Two releases side by side, as a portable install beside a system one:
+// --frameserver loads each by its folder and no other, where the tool's own
+// search would find none.
+TEST_F(RealServer, TwoReleasesSideBySideEachByItsFolder)
+{
+    const char* second = getenv("CLIPSPOUT_TEST_SECOND_FRAMESERVER");
+    if (!second || !*second)
+        GTEST_SKIP() << "no second release beside this one: CLIPSPOUT_TEST_SECOND_FRAMESERVER is not set";
+    run_options nowhere;
+    nowhere.frameserver = NO_FRAMESERVER;
+    const std::string script = write_script("side/clip.avs", "BlankClip(length=5, width=64, height=48)\n");
+    const std::string folders[2] = {real_frameserver(), second};
+    std::string versions[2];
+    for (int i = 0; i < 2; ++i) {
+        SCOPED_TRACE(folders[i]);
+        const run_result r = run_tool({"--frameserver=" + folders[i], "--version"}, nowhere);
+        ASSERT_EQ(r.status, 0) << r.err;
+        const size_t at = r.out.find("frame server: ");
+        ASSERT_NE(at, std::string::npos) << r.out;
+        versions[i] = r.out.substr(at, r.out.find('\n', at) - at);
+        EXPECT_NE(r.out.find("frame server file: " + folders[i]), std::string::npos) << r.out;
+        const run_result info = run_tool({"--frameserver=" + folders[i], "info", script}, nowhere);
+        EXPECT_EQ(info.status, 0) << info.err;
+        EXPECT_NE(info.out.find("v:frames      5\n"), std::string::npos) << info.out;
+    }
+    EXPECT_NE(versions[0], versions[1]) << "the same release twice";
+    const run_result searched = run_tool({"info", script}, nowhere);
+    EXPECT_EQ(searched.status, 2) << "the tool's own search found a library";
+}
