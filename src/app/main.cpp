@@ -206,6 +206,7 @@ int main(int argc, char** argv)
     AVS_Clip* clip = import_script(env, path);
     if ((line.start != FRAME_NOT_GIVEN || line.end != FRAME_NOT_GIVEN) && line.mode->trims)
         clip = apply_frame_range(clip, env, line.start, line.end);
+    refuse_outputs_the_script_holds(line);
     say_if_properties_are_missing(line);
     // Where the source describes its field order only on its frames, the
     // modes that read the clip's flags say so first.

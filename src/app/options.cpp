@@ -320,12 +320,15 @@ command_line parse_command_line(const std::vector<std::string>& args)
 // --timecodes film.avs would empty it before the frame server reads it)
 // nor another file of the same run or the file standard output goes to,
 // whose bytes would interleave with it.
-void refuse_outputs_that_overwrite(const command_line& line)
+namespace {
+
+struct named_file {
+    const char* option;
+    const std::string& path;
+};
+
+std::vector<named_file> files_written(const command_line& line)
 {
-    struct named_file {
-        const char* option;
-        const std::string& path;
-    };
     std::vector<named_file> outputs;
     if (!line.output.empty() && line.output != "-" && !is_named_pipe_name(line.output))
         outputs.push_back({"-o", line.output});
@@ -335,6 +338,29 @@ void refuse_outputs_that_overwrite(const command_line& line)
         outputs.push_back({"--frame-props", line.frame_props});
     if (!line.log.empty())
         outputs.push_back({"--log", line.log});
+    return outputs;
+}
+
+}  // namespace
+
+void refuse_outputs_the_script_holds(const command_line& line)
+{
+    for (const named_file& output : files_written(line)) {
+        // -o onto the file standard output goes to is standard output's
+        // own place (and on Windows that handle holds it).
+        if (strcmp(output.option, "-o") == 0 && is_standard_output_file(output.path))
+            continue;
+        if (file_held_open(output.path))
+            diag_print(DIAG_ERROR,
+                       "%s names \"%s\", a file that is open as the script runs (a source it reads): writing would "
+                       "destroy it.\n",
+                       output.option, output.path.c_str());
+    }
+}
+
+void refuse_outputs_that_overwrite(const command_line& line)
+{
+    const std::vector<named_file> outputs = files_written(line);
     for (size_t i = 0; i < outputs.size(); ++i) {
         const named_file& output = outputs[i];
         if (same_file(output.path, line.script))

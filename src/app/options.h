@@ -55,3 +55,8 @@ command_line parse_command_line(const std::vector<std::string>& args);
 // would write is the script itself, another output of the same run, or
 // (but for -o) the file standard output goes to.
 void refuse_outputs_that_overwrite(const command_line& line);
+
+// Once the script is imported: ends with an error where a file the tool
+// would write is one the script holds open (a source film), which writing
+// would destroy.
+void refuse_outputs_the_script_holds(const command_line& line);

@@ -114,6 +114,13 @@ bool same_file(const std::string& a, const std::string& b);
 // to (> FILE).
 bool is_standard_output_file(const std::string& path);
 
+// Whether the existing file path names is open as the script runs: on
+// POSIX systems by a descriptor of this process beyond the standard ones
+// and the stream's (a source film a plugin reads); on Windows by any
+// handle, of this process or another, since a file held open cannot be
+// opened without sharing.
+bool file_held_open(const std::string& path);
+
 // A program the tool started, reading the tool's stream on its standard
 // input.
 struct started_program {

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <dirent.h>
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <langinfo.h>
@@ -342,6 +343,35 @@ bool is_standard_output_file(const std::string& path)
     struct stat named, standard;
     return fstat(stream_fd, &standard) == 0 && S_ISREG(standard.st_mode) && stat(path.c_str(), &named) == 0 &&
            named.st_dev == standard.st_dev && named.st_ino == standard.st_ino;
+}
+
+bool file_held_open(const std::string& path)
+{
+    struct stat named;
+    if (stat(path.c_str(), &named) != 0 || !S_ISREG(named.st_mode))
+        return false;
+    auto holds = [&](int fd) {
+        struct stat open_file;
+        return fd > 2 && fd != stream_fd && fstat(fd, &open_file) == 0 && open_file.st_dev == named.st_dev &&
+               open_file.st_ino == named.st_ino;
+    };
+    // The system's list of this process's descriptors (Linux, and /dev/fd
+    // elsewhere), else every number up to a bound.
+    for (const char* listing : {"/proc/self/fd", "/dev/fd"}) {
+        DIR* folder = opendir(listing);
+        if (!folder)
+            continue;
+        bool held = false;
+        while (dirent* entry = readdir(folder))
+            held = held || (entry->d_name[0] != '.' && holds(atoi(entry->d_name)));
+        closedir(folder);
+        return held;
+    }
+    const long most = std::min(sysconf(_SC_OPEN_MAX), 65536L);
+    for (int fd = 3; fd < most; ++fd)
+        if (holds(fd))
+            return true;
+    return false;
 }
 
 script_path read_script_path(const std::string& name)

@@ -371,6 +371,19 @@ bool is_standard_output_file(const std::string& path)
            same_identity(named, standard);
 }
 
+bool file_held_open(const std::string& path)
+{
+    // Opened without sharing, a file another handle holds (with whatever
+    // sharing it gave) fails with a sharing violation.
+    HANDLE probe = CreateFileW(to_wide(path).c_str(), FILE_READ_ATTRIBUTES | GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (probe != INVALID_HANDLE_VALUE) {
+        CloseHandle(probe);
+        return false;
+    }
+    return GetLastError() == ERROR_SHARING_VIOLATION;
+}
+
 script_path read_script_path(const std::string& utf8)
 {
     script_path path;

@@ -1250,3 +1250,24 @@ TEST_F(RealMedia, JsonReportsOfRealFilms)
               "' | awk 'BEGIN { t = 0 } { printf \"%.6f\\n\", t; t += $1 * 1000 / $2 }'");
     EXPECT_EQ("# timestamp format v2\n" + starts, read_file(tc));
 }
+
+// The slip that names the source film as the output: FFMS2 holds the film
+// open while the script runs, and the tool refuses to write over it, with
+// the film intact, for the stream and for a side file alike.
+TEST_F(RealMedia, TheSourceFilmIsNoOutput)
+{
+    const std::string media = make_media("held.mkv", test_picture(10) + "-pix_fmt yuv420p -c:v ffv1");
+    const std::string film = read_file(media);
+    const std::string script = video_script(media);
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"-o", media, "video", script}, {"--timecodes", media, "video", script},
+          {"-o", media, "mkv", script}}) {
+        SCOPED_TRACE(args[0] + " " + args[2]);
+        const run_result r = run_tool(args, on_real_server());
+        EXPECT_EQ(r.status, 2);
+        EXPECT_EQ(r.out, "");
+        EXPECT_NE(r.err.find("names \"" + media + "\", a file that is open as the script runs"), std::string::npos)
+            << r.err;
+        EXPECT_TRUE(read_file(media) == film) << "the film was written over";
+    }
+}

@@ -419,6 +419,20 @@ value standin_print(const std::string&, const clip_ref& clip, const bound_args&)
     return clip_value(std::move(data));
 }
 
+// StandinHold(path): opens the file for reading and holds it open to the
+// end, as a source plugin holds the film it reads.
+value standin_hold(const std::string& name, const clip_ref&, const bound_args& args)
+{
+    static std::vector<FILE*> held;
+    FILE* file = fopen(args.string(0, "").c_str(), "rb");
+    if (!file)
+        fail(name, "cannot open the file");
+    held.push_back(file);
+    value v;
+    v.type = AVS_TAG_INT;
+    return v;
+}
+
 value standin_pause(const std::string&, const clip_ref&, const bound_args& args)
 {
     fputs("standin: pausing\n", stderr);
@@ -583,6 +597,7 @@ const std::vector<function_def>& functions()
         {"StandinBytes", false, {{"hex", 's'}}, standin_bytes},
         {"StandinPause", false, {{"ms", 'i'}}, standin_pause},
         {"StandinPrint", true, {}, standin_print},
+        {"StandinHold", false, {{"path", 's'}}, standin_hold},
 #ifndef STANDIN_CLASSIC
         {"ConvertBits", true, {{"bits", 'i'}}, convert_bits},
         {"ConvertToYUV444", true, {{"matrix", 's'}}, convert_to_yuv444},
