@@ -1,6 +1,7 @@
 // clipspout [OPTIONS] MODE SCRIPT: has the frame server evaluate SCRIPT into
 // a clip and hands the clip to one mode.
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -23,12 +24,65 @@ static AVS_Value invoke_import(AVS_ScriptEnvironment* env, const std::string& pa
                           utf8 ? const_cast<const char**>(names) : nullptr);
 }
 
+static bool strcasecmp_ascii(const std::string& a, const char* b)
+{
+    size_t i = 0;
+    for (; i < a.size() && b[i]; ++i)
+        if (tolower(static_cast<unsigned char>(a[i])) != tolower(static_cast<unsigned char>(b[i])))
+            return false;
+    return i == a.size() && !b[i];
+}
+
+// Where AviSynth+ loads plugins by itself, in its own words.
+static const char* plugin_autoload_folders()
+{
+#if defined(_WIN32)
+    return "the plugins64+ folder of an installed AviSynth+, plugins+ for the 32-bit one";
+#else
+    return "~/.avisynth, ~/.local/lib/avisynth, or the avisynth folder beside the installed libavisynth";
+#endif
+}
+
 // A frame server whose Import lacks "utf8" (AviSynth 2.6, older AviSynth+)
 // refuses it by name: "Import does not have a named argument "utf8"", in
 // the wording AviSynth+ kept from the script engine it grew from.
 static bool refused_utf8_argument(const AVS_Value& result)
 {
     return result.type == AVS_TAG_ERROR && result.d.string && strstr(result.d.string, "named argument \"utf8\"");
+}
+
+// A function the script calls that a source plugin gives, when the frame
+// server has none of that name: the plugin is not loaded. One line says
+// which plugin and how to load it.
+static void say_where_a_missing_source_comes_from(const AVS_Value& result)
+{
+    static const struct {
+        const char* function;
+        const char* plugin;
+    } sources[] = {
+        {"FFVideoSource", "FFMS2"},         {"FFAudioSource", "FFMS2"},        {"FFMS2", "FFMS2"},
+        {"FFmpegSource2", "FFMS2"},         {"FFIndex", "FFMS2"},              {"LWLibavVideoSource", "L-SMASH Works"},
+        {"LWLibavAudioSource", "L-SMASH Works"}, {"LSMASHVideoSource", "L-SMASH Works"},
+        {"LSMASHAudioSource", "L-SMASH Works"},  {"BSVideoSource", "BestSource"}, {"BSAudioSource", "BestSource"},
+        {"BSSource", "BestSource"},         {"DGSource", "DGDecNV"},           {"MPEG2Source", "D2V Source"},
+        {"DSS2", "DirectShowSource2"},      {"VapourSource", "VapourSource"},
+    };
+    if (result.type != AVS_TAG_ERROR || !result.d.string)
+        return;
+    const char* named = strstr(result.d.string, "There is no function named '");
+    if (!named)
+        return;
+    named += strlen("There is no function named '");
+    const char* end = strchr(named, '\'');
+    if (!end)
+        return;
+    const std::string function(named, end);
+    for (const auto& source : sources)
+        if (strcasecmp_ascii(function, source.function))
+            diag_print(DIAG_INFO,
+                       "%s comes from the %s source plugin, which is not loaded: LoadPlugin(\"PATH\") at the "
+                       "script's top loads it, or it loads by itself from an autoload folder (%s).\n",
+                       function.c_str(), source.plugin, plugin_autoload_folders());
 }
 
 static AVS_Clip* import_script(AVS_ScriptEnvironment* env, const script_path& path)
@@ -57,6 +111,11 @@ static AVS_Clip* import_script(AVS_ScriptEnvironment* env, const script_path& pa
         }
     }
 
+    if (result.type != AVS_TAG_CLIP) {
+        warn_error_value(result);
+        say_where_a_missing_source_comes_from(result);
+        diag_print(DIAG_ERROR, "avs files return value is not a clip.\n");
+    }
     return take_filtered_clip(result, env, "avs files return value is not a clip.\n");
 }
 

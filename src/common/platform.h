@@ -59,6 +59,10 @@ bool stderr_is_terminal();
 // signal that kills the process before it can say what happened.
 void ignore_broken_pipe();
 
+// Where open_library looks for the frame server, how to install it and how
+// to name it instead: one line, for the message that it was not found.
+std::string frameserver_search_remedy();
+
 // Loads a shared library by file name from the platform's trusted search
 // path. On failure returns null and puts the system's reason, without a
 // trailing full stop or line end, in reason.

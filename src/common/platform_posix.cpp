@@ -241,6 +241,18 @@ bool stderr_is_terminal()
     return isatty(2) != 0;
 }
 
+std::string frameserver_search_remedy()
+{
+#if defined(__APPLE__)
+    return "looked for libavisynth.dylib where the dynamic linker looks: DYLD_LIBRARY_PATH, then /usr/local/lib and "
+           "/usr/lib; install AviSynth+ (doc/avisynth.md says how), or name its library with --frameserver=PATH";
+#else
+    return "looked for libavisynth.so (and libavisynth.so.N) where the dynamic linker looks: LD_LIBRARY_PATH, then "
+           "the folders of /etc/ld.so.conf; install AviSynth+ (doc/avisynth.md says how), or name its library with "
+           "--frameserver=PATH";
+#endif
+}
+
 void* open_library(const char* name, char* reason, size_t reason_size)
 {
     void* library = dlopen(name, RTLD_NOW | RTLD_LOCAL);

@@ -191,6 +191,17 @@ static std::string to_utf8(const wchar_t* text);
 static std::wstring to_wide(const std::string& text);
 static std::wstring full_path(const std::wstring& name);
 
+std::string frameserver_search_remedy()
+{
+    wchar_t exe[MAX_PATH] = L"";
+    const DWORD size = GetModuleFileNameW(nullptr, exe, MAX_PATH);
+    std::string folder = size > 0 && size < MAX_PATH ? to_utf8(exe) : "";
+    folder = folder.substr(0, folder.find_last_of('\\') == std::string::npos ? 0 : folder.find_last_of('\\'));
+    return "looked for avisynth.dll in the tool's own folder" + (folder.empty() ? "" : " (" + folder + ")") +
+           " and in the system folder: install AviSynth+ (its installer puts avisynth.dll in the system folder), "
+           "put a portable AviSynth+'s avisynth.dll beside clipspout.exe, or name it with --frameserver=PATH";
+}
+
 // The machine a PE file is built for, 0 where it is none.
 static unsigned pe_machine(const std::wstring& path)
 {

@@ -23,8 +23,20 @@ bool try_load_frameserver(const std::string& path, std::string* problem)
     } else {
         char reason[512];
         library = open_library(FRAMESERVER_LIBRARY, reason, sizeof reason);
+#if !defined(_WIN32) && !defined(__APPLE__)
+        // A runtime-only install has the library under its versioned name
+        // alone (libavisynth.so.11), without the development link.
+        for (int version = 20; !library && version > 0; --version) {
+            char ignored[512];
+            library = open_library((FRAMESERVER_LIBRARY "." + std::to_string(version)).c_str(), ignored,
+                                   sizeof ignored);
+        }
+#endif
         if (!library) {
-            *problem = std::string("cannot load ") + FRAMESERVER_LIBRARY + ": " + reason;
+            // The system's reason often begins with the name again.
+            const std::string name = FRAMESERVER_LIBRARY, said = reason;
+            const bool repeats = said.compare(0, name.size() + 2, name + ": ") == 0;
+            *problem = "cannot load " + name + ": " + (repeats ? said.substr(name.size() + 2) : said);
             return false;
         }
         frameserver_file = library_file_name(library, "avs_create_script_environment");
@@ -49,8 +61,12 @@ bool try_load_frameserver(const std::string& path, std::string* problem)
 void load_frameserver(const std::string& path)
 {
     std::string problem;
-    if (!try_load_frameserver(path, &problem))
-        diag_print(DIAG_ERROR, "%s.\n", problem.c_str());
+    if (try_load_frameserver(path, &problem))
+        return;
+    // Not found, as opposed to found and unfit.
+    if (path.empty() && problem.rfind("cannot load ", 0) == 0)
+        diag_print(DIAG_INFO, "%s\n", frameserver_search_remedy().c_str());
+    diag_print(DIAG_ERROR, "%s.\n", problem.c_str());
 }
 
 void settle_interface(AVS_ScriptEnvironment* env)
