@@ -67,6 +67,7 @@ void run_video(const mode_call& call)
         tell_encoder(plan, call.line.raw, &sink);
     pump_job job = job_for(call, call.line.raw ? &RAW_VIDEO_FORMAT : &Y4M_FORMAT);
     job.timecodes_path = call.line.timecodes;
+    job.reader_told = call.line.tell_encoder;
     job.plan = &plan;
     job.sink = &sink;
     run_pump(job);

@@ -72,6 +72,10 @@ struct pump_run {
     FILE* log = nullptr;
     exact_time written_time;  // the frames' durations, summed
     bool own_durations = false;
+    // A video stream that states one rate and nothing else of its frames'
+    // times (y4m without --timecodes): whether a frame started off the rate.
+    bool watches_rate = false;
+    int first_off_rate = -1;
     progress_meter progress;
     pump_clock::time_point started;
 };
@@ -116,6 +120,13 @@ void complete(pump_run& run, pending_unit& unit)
     write_frame_props(run.frame_props, unit.n, job.env, unit.frame);
     if (run.timecodes.file)
         timecodes_add_frame(run.timecodes, unit.duration_num, unit.duration_den);
+    // The frame's start, the durations before it summed, off the rate by
+    // more than a millisecond, the coarsest timebase a container rounds
+    // to. (The last frame's end is no start: sources guess its duration.)
+    const AVS_VideoInfo& vi = *run.start.clip;
+    if (run.watches_rate && run.first_off_rate < 0 && vi.fps_numerator != 0 &&
+        distance_from_rate(run.written_time, run.written, vi.fps_numerator, vi.fps_denominator) > 0.001L)
+        run.first_off_rate = unit.n;
     add_time(run.written_time, unit.duration_num, unit.duration_den);
     avs.avs_release_video_frame(unit.frame);
     record(run, unit.n, unit.asked, unit.delivered);
@@ -214,7 +225,7 @@ bool pump_frame(pump_run& run, int n, std::vector<out_chunk>& rows)
     // Its own duration where the source knows it, else the clip's rate.
     in.duration_num = vi.fps_denominator;
     in.duration_den = vi.fps_numerator;
-    if (job.format->reads_durations || run.timecodes.file)
+    if (job.format->reads_durations || run.timecodes.file || run.watches_rate)
         run.own_durations = read_frame_duration(job.env, frame, &in.duration_num, &in.duration_den) ||
                             run.own_durations;
     const int64_t audio_end = job.format->video_frame(run.state, in, run.packet);
@@ -394,9 +405,12 @@ void run_pump(pump_job& job)
     pump_run run(job);
     run.start.clip = job.plan ? job.plan->vi : avs.avs_get_video_info(job.clip);
     run.start.rf64 = job.rf64;
+    run.start.reader_told = job.reader_told;
     settle_tracks(run);
     stop_if_interrupted_before_the_stream(job);
     open_side_files(run);
+    run.watches_rate = run.has_video && job.format->tracks == TRACKS_VIDEO && !job.format->reads_durations &&
+                       !run.timecodes.file && avs_interface.exports_properties;
     if (job.format->takes_channel_mask)
         run.start.channel_mask = resolve_channel_mask(job.channel_mask, *run.start.clip);
     run.state = job.format->open(run.start);
@@ -452,9 +466,16 @@ void run_pump(pump_job& job)
     progress_end(run.progress);
 
     close_side_files(run);
-    if (run.own_durations)
+    if (run.own_durations && !run.watches_rate)
         check_durations_against_rate(run.written_time, run.written, run.start.clip->fps_numerator,
                                      run.start.clip->fps_denominator);
+    if (run.first_off_rate >= 0)
+        diag_print(DIAG_WARN,
+                   "the frames carry durations of their own (a variable frame rate: frame %d starts off the clip's "
+                   "%u/%u fps), and this stream states that one rate: their timing is lost. --timecodes FILE writes "
+                   "it for mkvmerge, or mkv carries it.\n",
+                   run.first_off_rate + job.first_frame, run.start.clip->fps_numerator,
+                   run.start.clip->fps_denominator);
     job.format->end(run.state, run.written);
     const bool timecodes_ok = timecodes_end(run.timecodes);
     say_how_it_ended(run, timecodes_ok);

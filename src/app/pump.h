@@ -21,6 +21,7 @@ struct pump_job {
     stream_sink* sink = nullptr;       // null: no stream (meter)
     int64_t channel_mask = 0;          // --channel-mask (WAV)
     rf64_use rf64 = RF64_NEVER;        // --rf64 (WAV)
+    bool reader_told = false;          // --tell-encoder: the program has the *args line
     int first_frame = 0;               // of the range (-s), for the side files' numbers
     std::string timecodes_path, frame_props_path, log_path;  // empty: not asked for
     meter_measurement* measure = nullptr;  // meter: each fetch timed

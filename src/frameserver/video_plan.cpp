@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <set>
 #include <string>
 
 #include "common/diag.h"
@@ -119,10 +120,19 @@ const conversion& conversion_for(int pixel_type)
     return *row;
 }
 
+// Each conversion is said once: info --json plans the clip for y4m and
+// for Matroska, which often convert alike.
+void announce_conversion(const char* target_name)
+{
+    static std::set<std::string> announced;
+    if (announced.insert(target_name).second)
+        diag_print(DIAG_INFO, "converting video to %s.\n", target_name);
+}
+
 const AVS_VideoInfo* announce_and_convert(AVS_Clip** clip, AVS_ScriptEnvironment* env, const char* filter,
                                           const char* target_name, const AVS_Value* argument = nullptr)
 {
-    diag_print(DIAG_INFO, "converting video to %s.\n", target_name);
+    announce_conversion(target_name);
     *clip = convert_clip(*clip, env, filter, target_name, argument);
     return avs.avs_get_video_info(*clip);
 }
@@ -156,7 +166,7 @@ const AVS_VideoInfo* prepare_8bit_video(AVS_Clip** clip, AVS_ScriptEnvironment* 
     } else {
         const conversion& row = conversion_for(vi->pixel_type);
         if (row.filter) {
-            diag_print(DIAG_INFO, "converting video to %s.\n", row.target_name);
+            announce_conversion(row.target_name);
             // The releases of AviSynth+ convert only 8-bit clips this way
             // ("ConvertToYV12: only 8 bit sources allowed"): a deeper one
             // is brought to 8 bits first, by the filter --depth=8 uses.

@@ -64,6 +64,21 @@ std::string fourcc_json(uint32_t fourcc)
     return json_string(text);
 }
 
+// count * per / rate seconds, where the text report truncates to whole
+// seconds: the double nearest the exact quotient (15.015 for 360 frames at
+// 24000/1001), in its shortest form.
+std::string exact_seconds(int64_t count, int64_t per, int64_t rate)
+{
+    if (rate <= 0 || count <= 0)
+        return "0";
+    // The whole seconds exactly (frames below 2^31 times a denominator below
+    // 2^32 fit in 64 bits; samples come with per 1), then the fraction the
+    // remainder gives, so nothing is rounded before the last step.
+    const uint64_t units = static_cast<uint64_t>(count) * static_cast<uint64_t>(per);
+    const uint64_t whole = units / static_cast<uint64_t>(rate), left = units % static_cast<uint64_t>(rate);
+    return json_number(static_cast<double>(whole) + static_cast<double>(left) / static_cast<double>(rate));
+}
+
 // What a stream of the clip would be: a plan made on a handle of its own,
 // so that the clip itself stays as the script gives it.
 std::string stream_json(AVS_Clip* clip, AVS_ScriptEnvironment* env, int depth, video_carrier carrier)
@@ -106,8 +121,7 @@ void print_info_json(AVS_Clip* clip, AVS_ScriptEnvironment* env, int depth)
                 ", \"fps_numerator\": " + json_integer(vi.fps_numerator) +
                 ", \"fps_denominator\": " + json_integer(vi.fps_denominator) +
                 ", \"frames\": " + json_integer(vi.num_frames) + ", \"duration_seconds\": " +
-                json_integer(static_cast<long long>(video_duration_seconds(vi.num_frames, vi.fps_numerator,
-                                                                           vi.fps_denominator))) +
+                exact_seconds(vi.fps_numerator ? vi.num_frames : 0, vi.fps_denominator, vi.fps_numerator) +
                 ", \"field_order\": \"" + field_order_names[clip_field_order(vi)] +
                 "\", \"pixel_type\": " + json_string(pixel_type);
         // Frame 0 as the script gives it, every property.
@@ -134,7 +148,7 @@ void print_info_json(AVS_Clip* clip, AVS_ScriptEnvironment* env, int depth)
                 "\", \"bit_depth\": " + json_integer(sample_bytes(vi.sample_type) * 8) +
                 ", \"channels\": " + json_integer(vi.nchannels) + ", \"samples\": " +
                 json_integer(vi.num_audio_samples) + ", \"duration_seconds\": " +
-                json_integer(vi.num_audio_samples / vi.audio_samples_per_second) + ", \"channel_mask\": " +
+                exact_seconds(vi.num_audio_samples, 1, vi.audio_samples_per_second) + ", \"channel_mask\": " +
                 (mask_known ? json_integer(avs.avs_get_channel_mask(&vi)) : "null") + "}";
     } else {
         json += "null";

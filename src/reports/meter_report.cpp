@@ -148,20 +148,27 @@ std::string speed_picture(const float* milliseconds, size_t count, bool ascii)
     static const char* const letters[] = {"_", ".", "-", "=", "#"};
     const size_t columns = std::min<size_t>(60, count);
     std::vector<double> speed(columns, 0);
-    double fastest = 0;
     for (size_t c = 0; c < columns; ++c) {
         const size_t first = c * count / columns, end = (c + 1) * count / columns;
         double ms = 0;
         for (size_t i = first; i < end; ++i)
             ms += milliseconds[i];
         speed[c] = ms > 0 ? static_cast<double>(end - first) / ms : 0;
-        fastest = std::max(fastest, speed[c]);
     }
+    // The top is the 90th percentile of the columns, not the fastest: a
+    // source's last frames, delivered from its cache in a fraction of a
+    // millisecond, would flatten the rest of a film into the lowest level.
+    std::vector<double> timed;
+    for (double s : speed)
+        if (s > 0)
+            timed.push_back(s);
+    std::sort(timed.begin(), timed.end());
+    const double top = timed.empty() ? 0 : timed[(timed.size() - 1) * 9 / 10];
     std::string picture;
     const int levels = ascii ? 5 : 8;
     for (size_t c = 0; c < columns; ++c) {
-        // A column with no time to speak of is as fast as the fastest.
-        const double share = fastest > 0 && speed[c] > 0 ? speed[c] / fastest : 1;
+        // A column with no time to speak of is as fast as the top.
+        const double share = top > 0 && speed[c] > 0 ? std::min(1.0, speed[c] / top) : 1;
         const int level = std::min(levels - 1, static_cast<int>(std::lround(share * (levels - 1))));
         picture += ascii ? letters[level] : blocks[level];
     }

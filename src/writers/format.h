@@ -45,6 +45,7 @@ struct stream_start {
     audio_shape audio;                    // rate 0: no audio track
     uint32_t channel_mask = 0;            // the speaker positions (WAV)
     rf64_use rf64 = RF64_NEVER;           // --rf64 (WAV)
+    bool reader_told = false;             // --tell-encoder gave the reader what the stream cannot carry
     // The durations of the first frames, where the format asked for them
     // (lookahead_frames) and frame 0 has one: num/den seconds each.
     std::vector<std::pair<int64_t, int64_t>> first_durations;

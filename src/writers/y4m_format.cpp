@@ -62,7 +62,8 @@ void* y4m_open(const stream_start& start)
     const video_plan& plan = *start.video;
     if (plan.header_says_frame0)
         warn_of_values_left_out(plan.frame0, false);
-    warn_of_what_y4m_drops(plan, "y4m");
+    if (!start.reader_told)
+        warn_of_what_y4m_drops(plan, "y4m");
     refuse_rate_without_duration(plan.vi->fps_numerator, plan.vi->fps_denominator);
     return new y4m_state{&plan};
 }
@@ -105,7 +106,8 @@ void y4m_end(void* state, int)
 void* raw_open(const stream_start& start)
 {
     const video_plan& plan = *start.video;
-    warn_of_what_y4m_drops(plan, "raw");
+    if (!start.reader_told)
+        warn_of_what_y4m_drops(plan, "raw");
     refuse_rate_without_duration(plan.vi->fps_numerator, plan.vi->fps_denominator);
     return new y4m_state{&plan};
 }

@@ -290,6 +290,9 @@ void check_output_and_telling(const run_options& options)
         EXPECT_NE(told.err.find("clipspout [info]: telling " + server_path(named) + ": " + line.out + "\n"),
                   std::string::npos)
             << told.err;
+        // Told, the encoder has what the stream cannot carry: no warning
+        // that it cannot.
+        EXPECT_EQ(told.err.find("cannot carry"), std::string::npos) << told.err;
         std::vector<std::string> expected;
         std::istringstream words(shell("eval 'for w in " + line.out + "; do printf \"%s\\n\" \"$w\"; done'"));
         for (std::string word; std::getline(words, word);)

@@ -575,6 +575,22 @@ TEST_F(RealMedia, VariableFrameRateKeepsItsTimingThroughTimecodes)
     run_result r = run_tool({"--timecodes", tc, "video", script}, on_real_server());
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(read_file(tc), "# timestamp format v2\n" + expected);
+    EXPECT_EQ(r.err.find("variable frame rate"), std::string::npos) << r.err;
+    // Without the timecodes, the stream's one rate loses the timing: said.
+    const run_result lost = run_tool({"video", script}, on_real_server());
+    EXPECT_NE(lost.err.find("clipspout [warn]: the frames carry durations of their own (a variable frame rate: "
+                            "frame 2 starts off"),
+              std::string::npos)
+        << lost.err;
+    // A film at 24000/1001 in Matroska's millisecond timebase keeps to its
+    // rate: no word.
+    const std::string film = make_media("steady-film.mkv", "-f lavfi -i testsrc2=size=72x40:rate=24000/1001:duration=2 "
+                                                    "-c:v ffv1");
+    const run_result steady = run_tool({"video", write_script("media/steady-film.avs", script_opening("FFVideoSource(\"" +
+                                                                                              film + "\")"))},
+                                       on_real_server());
+    EXPECT_EQ(steady.status, 0) << steady.err;
+    EXPECT_EQ(steady.err.find("variable frame rate"), std::string::npos) << steady.err;
     EXPECT_TRUE(parse_any_y4m(r.out).planes == ffmpeg_frames(media, "yuv420p"));
 
     // A range starts at 0: frames 4 to 9 start 133 ms into the file.

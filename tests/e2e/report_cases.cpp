@@ -99,9 +99,21 @@ void check_info_json(const run_options& options)
     const run_result json = run_tool({"--json", "info", script}, options);
     ASSERT_EQ(json.status, 0) << json.err;
     const run_result text = run_tool({"info", script}, options);
-    const std::vector<std::string> fields = {".video.width", ".video.height",
-                                             ".video.frames", ".video.duration_seconds", ".audio.sample_rate",
-                                             ".audio.channels", ".audio.samples", ".audio.bit_depth"};
+    const std::vector<std::string> fields = {".video.width", ".video.height", ".video.frames",
+                                             ".audio.sample_rate", ".audio.channels", ".audio.samples",
+                                             ".audio.bit_depth"};
+    // The text truncates to whole seconds; JSON is exact.
+    EXPECT_NE(lf_text(text.out).find("v:duration    " + json_field(json.out, ".video.duration_seconds | floor") + "\n"),
+              std::string::npos);
+    const run_result film = run_tool({"--json", "info", write_script("reports/film.avs",
+                                                                      "BlankClip(length=360, fps=24000, "
+                                                                      "fps_denominator=1001, audio_rate=48000, "
+                                                                      "pixel_type=\"YUV420P10\")\n")},
+                                     options);
+    ASSERT_EQ(film.status, 0) << film.err;
+    EXPECT_EQ(json_field(film.out, "[.video.duration_seconds, .audio.duration_seconds]"), "[15.015,15.015]");
+    // Both streams the report describes convert alike: said once.
+    EXPECT_EQ(film.err, "clipspout [info]: converting video to yv12.\n");
     for (const std::string& field : fields)
         EXPECT_NE(lf_text(text.out).find(" " + json_field(json.out, field) + "\n"), std::string::npos) << field;
     EXPECT_NE(lf_text(text.out).find("v:fps         " + json_field(json.out, ".video.fps_numerator") + "/" +

@@ -455,3 +455,39 @@ TEST(Video, RawIsThePlanesAloneInEveryLayoutAndDepth)
         EXPECT_TRUE(r.out == expected) << "stream differs";
     }
 }
+
+// Frames that carry durations off the clip's rate lose their timing in a
+// stream that states one rate: said once, with the remedy, where the
+// stream has no other word for them.
+TEST(Video, AVariableRateWithoutTimecodesIsSaidToLoseItsTiming)
+{
+    const std::string steady = "BlankClip(length=6, width=16, height=8, pixel_type=\"YV12\", fps=25)\n"
+                               "propSet(\"_DurationNum\", 1).propSet(\"_DurationDen\", 25)\n";
+    const std::string slow = "BlankClip(length=6, width=16, height=8, pixel_type=\"YV12\", fps=25)\n"
+                             "propSet(\"_DurationNum\", 1).propSet(\"_DurationDen\", 10)\n";
+    const std::string tc = write_script("vfr/out.tc", "");
+    const struct {
+        const char* what;
+        std::vector<std::string> options;
+        const char* mode;
+        const std::string& script;
+        bool warned;
+    } cases[] = {
+        {"durations at the rate", {}, "video", steady, false},
+        {"durations off the rate", {}, "video", slow, true},
+        {"raw, off the rate", {"--raw"}, "video", slow, true},
+        {"off the rate, with timecodes", {"--timecodes", tc}, "video", slow, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::vector<std::string> args = c.options;
+        args.insert(args.end(), {c.mode, write_script("vfr/clip.avs", c.script)});
+        const run_result r = run_tool(args);
+        EXPECT_EQ(r.status, 0) << r.err;
+        const std::string said = "clipspout [warn]: the frames carry durations of their own (a variable frame rate: "
+                                 "frame 1 starts off the clip's 25/1 fps), and this stream states that one rate: "
+                                 "their timing is lost. --timecodes FILE writes it for mkvmerge, or mkv carries it.\n";
+        EXPECT_EQ(r.err.find(said) != std::string::npos, c.warned) << r.err;
+        EXPECT_EQ(r.err.find(said), r.err.rfind(said)) << "said more than once";
+    }
+}
