@@ -162,6 +162,34 @@ static AVS_Clip* apply_frame_range(AVS_Clip* clip, AVS_ScriptEnvironment* env, i
     return take_filtered_clip(invoke_filter(clip, env, "Trim", trim, 3), env, failure);
 }
 
+// --sample-format: the frame server's own conversion, so that every mode
+// that reads the audio reads the same samples.
+static AVS_Clip* convert_audio_samples(AVS_Clip* clip, AVS_ScriptEnvironment* env, int sample_type)
+{
+    static const struct {
+        int type;
+        const char* filter;
+        const char* words;
+    } conversions[] = {{AVS_SAMPLE_INT16, "ConvertAudioTo16bit", "16-bit integer"},
+                       {AVS_SAMPLE_INT24, "ConvertAudioTo24bit", "24-bit integer"},
+                       {AVS_SAMPLE_INT32, "ConvertAudioTo32bit", "32-bit integer"},
+                       {AVS_SAMPLE_FLOAT, "ConvertAudioToFloat", "32-bit float"}};
+    const AVS_VideoInfo* vi = avs.avs_get_video_info(clip);
+    if (vi->audio_samples_per_second == 0)
+        diag_print(DIAG_ERROR, "--sample-format needs a clip with audio.\n");
+    for (const auto& c : conversions) {
+        if (c.type != sample_type || vi->sample_type == sample_type)
+            continue;
+        diag_print(DIAG_INFO, "converting audio to %s samples.\n", c.words);
+        char failure[96];
+        snprintf(failure, sizeof failure, "cannot convert audio to %s samples.\n", c.words);
+        clip = take_filtered_clip(invoke_filter(clip, env, c.filter, nullptr, 0), env, failure);
+        if (avs.avs_get_video_info(clip)->sample_type != sample_type)
+            diag_print(DIAG_ERROR, "%s", failure);
+    }
+    return clip;
+}
+
 // Where frame properties would shape the output and this frame server gives
 // none, one line says so. What the modes of AviSynth 2.6 write never came
 // from properties: for them the line appears only where the library has
@@ -265,6 +293,8 @@ int main(int argc, char** argv)
     AVS_Clip* clip = import_script(env, path);
     if ((line.start != FRAME_NOT_GIVEN || line.end != FRAME_NOT_GIVEN) && line.mode->trims)
         clip = apply_frame_range(clip, env, line.start, line.end);
+    if (line.sample_format)
+        clip = convert_audio_samples(clip, env, line.sample_format);
     refuse_outputs_the_script_holds(line);
     say_if_properties_are_missing(line);
     // Where the source describes its field order only on its frames, the

@@ -136,16 +136,16 @@ void run_svtav1_args(const mode_call& call)
 
 const mode_row MODES[] = {
     // keyword, handler, options, stream, trims, fields, frame0, with depth, flags reader, remedy, cut short
-    {"audio", run_audio, OPT_OUTPUT, true, true, false, false, false, nullptr, nullptr, false},
+    {"audio", run_audio, OPT_OUTPUT | OPT_SAMPLE_FORMAT, true, true, false, false, false, nullptr, nullptr, false},
     {"video", run_video, OPT_OUTPUT | OPT_FRAME_PROPS | OPT_TELL_ENCODER | OPT_RAW, true, true, true, false, true, "the stream",
      "--depth writes the frame's field order, or ", false},
-    {"info", run_info, OPT_JSON, false, true, true, false, false, "info", "", false},
+    {"info", run_info, OPT_JSON | OPT_SAMPLE_FORMAT, false, true, true, false, false, "info", "", false},
     {"x264bd", run_bluray_args, 0, false, false, true, false, false, "x264bd", "", false},
-    {"mkv", run_matroska, OPT_OUTPUT | OPT_FRAME_PROPS, true, true, true, true, false, nullptr, nullptr, false},
+    {"mkv", run_matroska, OPT_OUTPUT | OPT_FRAME_PROPS | OPT_SAMPLE_FORMAT, true, true, true, true, false, nullptr, nullptr, false},
     {"x264args", run_x264_args, OPT_RAW, false, true, true, true, false, nullptr, nullptr, false},
     {"x265args", run_x265_args, OPT_RAW, false, true, true, true, false, nullptr, nullptr, false},
     {"svtav1args", run_svtav1_args, OPT_RAW, false, true, true, true, false, nullptr, nullptr, false},
-    {"meter", run_meter, OPT_JSON | OPT_METER | OPT_FRAME_PROPS, false, true, true, false, false, nullptr, nullptr,
+    {"meter", run_meter, OPT_JSON | OPT_METER | OPT_FRAME_PROPS | OPT_SAMPLE_FORMAT, false, true, true, false, false, nullptr, nullptr,
      true},
 };
 

@@ -13,6 +13,7 @@ enum : unsigned {
     OPT_FRAME_PROPS = 1 << 3,  // --frame-props
     OPT_TELL_ENCODER = 1 << 4, // --tell-encoder
     OPT_RAW = 1 << 5,          // --raw
+    OPT_SAMPLE_FORMAT = 1 << 6, // --sample-format
 };
 
 // What a handler is given: the command line, and the clip it may replace

@@ -66,6 +66,9 @@ static const char options_section[] =
     "                     stream past 4 GiB (a film in 5.1 at 24 bits): auto\n"
     "                     where the plain header's sizes would not fit;\n"
     "                     never (the default) keeps the plain header\n"
+    "   --sample-format=16|24|32|float\n"
+    "                     audio, mkv, meter, info: the sound in these samples,\n"
+    "                     converted by the frame server (flac takes integers)\n"
     "   --channel-mask=auto|NUMBER\n"
     "                     audio: the speaker positions in the header (default\n"
     "                     0, none): auto takes the frame server's own mask, or\n"
@@ -123,6 +126,20 @@ static rf64_use parse_rf64(const char* value)
             return static_cast<rf64_use>(use);
     diag_print(DIAG_ERROR, "bad value \"%s\" for --rf64: use never, auto or always.\n", value);
     return RF64_NEVER;  // not reached
+}
+
+static int parse_sample_format(const char* value)
+{
+    static const struct {
+        const char* name;
+        int type;
+    } formats[] = {{"16", AVS_SAMPLE_INT16}, {"24", AVS_SAMPLE_INT24}, {"32", AVS_SAMPLE_INT32},
+                   {"float", AVS_SAMPLE_FLOAT}};
+    for (const auto& f : formats)
+        if (strcmp(value, f.name) == 0)
+            return f.type;
+    diag_print(DIAG_ERROR, "bad value \"%s\" for --sample-format: use 16, 24, 32 or float.\n", value);
+    return 0;  // not reached
 }
 
 static int64_t parse_channel_mask(const char* value)
@@ -225,6 +242,8 @@ static void check_what_goes_with_the_mode(const command_line& line)
         diag_print(DIAG_ERROR, "%s goes with meter.\n", !line.log.empty() ? "--log" : "--ascii");
     if (!line.frame_props.empty() && !(takes & OPT_FRAME_PROPS))
         diag_print(DIAG_ERROR, "--frame-props goes with video, mkv or meter.\n");
+    if (line.sample_format && !(takes & OPT_SAMPLE_FORMAT))
+        diag_print(DIAG_ERROR, "--sample-format goes with audio, mkv, meter or info.\n");
     if (line.raw && !(takes & OPT_RAW))
         diag_print(DIAG_ERROR, "--raw goes with video, x264args, x265args or svtav1args.\n");
     if (!line.tell_encoder)
@@ -264,6 +283,10 @@ command_line parse_command_line(const std::vector<std::string>& args)
             continue;
         if (option_value(args, &i, "--rf64", nullptr, &value)) {
             line.rf64 = parse_rf64(value.c_str());
+            continue;
+        }
+        if (option_value(args, &i, "--sample-format", nullptr, &value)) {
+            line.sample_format = parse_sample_format(value.c_str());
             continue;
         }
         if (option_value(args, &i, "--channel-mask", nullptr, &value)) {

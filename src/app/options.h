@@ -41,6 +41,7 @@ struct command_line {
     bool progress = false;         // --progress: progress lines where standard error is no terminal
     bool tell_encoder = false;     // --tell-encoder: PROGRAM gets the options of its *args line
     bool raw = false;              // --raw: video's planes alone, without the header and FRAME lines
+    int sample_format = 0;         // --sample-format: an AVS_SAMPLE_ type to convert the audio to; 0: the clip's own
     bool json = false;             // --json: info and meter report as one JSON object
     bool ascii = false;            // --ascii: meter's picture of speed in ASCII
     std::string log;               // --log FILE: meter's row a frame

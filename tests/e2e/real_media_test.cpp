@@ -1287,3 +1287,32 @@ TEST_F(RealMedia, TheSourceFilmIsNoOutput)
         EXPECT_TRUE(read_file(media) == film) << "the film was written over";
     }
 }
+
+// AAC decodes to float, which flac refuses; --sample-format=24 gives it the
+// frame server's own 24-bit conversion, the same samples as
+// ConvertAudioTo24bit() at the script's end.
+TEST_F(RealMedia, FloatSoundReachesFlacAsIntegers)
+{
+    const std::string media = make_media("float.mkv", test_tones(2, 1.0) + "-c:a aac");
+    const std::string script = audio_script(media);
+    const std::string folder = script.substr(0, script.rfind('/'));
+    int status = -1;
+    shell(tool_command(on_real_server()) + " audio '" + script + "' 2>/dev/null | flac --silent -f -o '" + folder +
+              "/refused.flac' - 2>/dev/null",
+          &status);
+    EXPECT_NE(status, 0) << "flac took float samples";
+    const run_result converted = run_tool({"--sample-format=24", "audio", script}, on_real_server());
+    ASSERT_EQ(converted.status, 0) << converted.err;
+    const run_result in_script =
+        run_tool({"audio", write_script("media/converted.avs", read_file(script) + "ConvertAudioTo24bit()\n")},
+                 on_real_server());
+    ASSERT_EQ(in_script.status, 0) << in_script.err;
+    EXPECT_TRUE(converted.out == in_script.out) << "not the frame server's own conversion";
+    shell(tool_command(on_real_server()) + " --sample-format=24 audio '" + script + "' 2>/dev/null | flac --silent -f "
+              "-o '" + folder + "/taken.flac' -",
+          &status);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(shell("ffprobe -v error -show_entries stream=bits_per_raw_sample,channels -of csv=p=0 '" + folder +
+                    "/taken.flac'"),
+              "2,24\n");
+}

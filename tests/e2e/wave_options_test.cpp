@@ -139,3 +139,58 @@ TEST(WaveOptions, ChannelMaskFromTheOptionTheFrameServerOrTheUsualLayout)
         EXPECT_EQ(r.err.substr(0, c.warning.size()), c.warning);
     }
 }
+
+// --sample-format: the frame server's own conversion, said once, for every
+// mode that reads the sound; flac, which refuses float, then takes it.
+TEST(WaveOptions, SampleFormatConvertsTheSoundForEveryMode)
+{
+    const std::string source = tone_script(2, "float");
+    const struct {
+        const char* value;
+        int bits;
+        bool floating;
+        const char* said;  // nullptr: nothing to convert
+    } cases[] = {
+        {"16", 16, false, "clipspout [info]: converting audio to 16-bit integer samples.\n"},
+        {"24", 24, false, "clipspout [info]: converting audio to 24-bit integer samples.\n"},
+        {"32", 32, false, "clipspout [info]: converting audio to 32-bit integer samples.\n"},
+        {"float", 32, true, nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.value);
+        const std::string option = std::string("--sample-format=") + c.value;
+        const run_result r = run_tool({option, "audio", source});
+        ASSERT_EQ(r.status, 0) << r.err;
+        ASSERT_GT(r.out.size(), 44u);
+        // WAVE_FORMAT_EXTENSIBLE: bits at 34, the subformat's tag (1 PCM,
+        // 3 IEEE float) at 44.
+        EXPECT_EQ(le(r.out, 34, 2), static_cast<uint64_t>(c.bits));
+        EXPECT_EQ(le(r.out, 44, 2), c.floating ? 3u : 1u);
+        EXPECT_EQ(r.err.rfind(c.said ? c.said : "clipspout [info]: writing", 0), 0u) << r.err;
+        const run_result info = run_tool({option, "info", source});
+        EXPECT_NE(lf_text(info.out).find("a:format      " + std::string(c.floating ? "float" : "pcm") +
+                                         "\na:bit_depth   " + std::to_string(c.bits) + "\n"),
+                  std::string::npos)
+            << info.out;
+        for (const char* mode : {"mkv", "meter"}) {
+            const run_result other = run_tool({option, mode, source});
+            EXPECT_EQ(other.status, 0) << mode << other.err;
+            EXPECT_EQ(other.err.rfind(c.said ? c.said : "", 0), 0u) << mode << other.err;
+        }
+    }
+    const struct {
+        std::vector<std::string> args;
+        const char* said;
+    } refusals[] = {
+        {{"--sample-format=20", "audio", source}, "bad value \"20\" for --sample-format: use 16, 24, 32 or float.\n"},
+        {{"--sample-format=24", "video", source}, "--sample-format goes with audio, mkv, meter or info.\n"},
+        {{"--sample-format=24", "audio", write_script("silent.avs", "BlankClip(length=5).KillAudio()\n")},
+         "--sample-format needs a clip with audio.\n"},
+    };
+    for (const auto& r : refusals) {
+        const run_result refused = run_tool(r.args);
+        EXPECT_EQ(refused.status, 2);
+        EXPECT_EQ(refused.out, "");
+        EXPECT_EQ(refused.err, std::string("clipspout [error]: ") + r.said);
+    }
+}

@@ -409,6 +409,20 @@ value standin_fault(const std::string& name, const clip_ref& clip, const bound_a
 // StandinPause(ms): a slow step of a script's evaluation (a source that
 // indexes its file), said on standard error as it starts, so that a test
 // knows the moment.
+// ConvertAudioTo16bit and the others: the stand-in's audio of the new
+// sample type (its content is the type's own pattern, see README.md).
+value convert_audio(const std::string& name, const clip_ref& clip, const bound_args&)
+{
+    clip_data data = copy_of(clip);
+    if (data.vi.audio_samples_per_second == 0)
+        fail(name, "the clip has no audio");
+    data.vi.sample_type = same_name(name, "ConvertAudioTo16bit")   ? AVS_SAMPLE_INT16
+                          : same_name(name, "ConvertAudioTo24bit") ? AVS_SAMPLE_INT24
+                          : same_name(name, "ConvertAudioTo32bit") ? AVS_SAMPLE_INT32
+                                                                   : AVS_SAMPLE_FLOAT;
+    return clip_value(std::move(data));
+}
+
 // StandinPrint(): a filter that prints on standard output as it is
 // created and in every frame and audio request, as some plugins do.
 value standin_print(const std::string&, const clip_ref& clip, const bound_args&)
@@ -597,6 +611,10 @@ const std::vector<function_def>& functions()
         {"StandinBytes", false, {{"hex", 's'}}, standin_bytes},
         {"StandinPause", false, {{"ms", 'i'}}, standin_pause},
         {"StandinPrint", true, {}, standin_print},
+        {"ConvertAudioTo16bit", true, {}, convert_audio},
+        {"ConvertAudioTo24bit", true, {}, convert_audio},
+        {"ConvertAudioTo32bit", true, {}, convert_audio},
+        {"ConvertAudioToFloat", true, {}, convert_audio},
         {"StandinHold", false, {{"path", 's'}}, standin_hold},
 #ifndef STANDIN_CLASSIC
         {"ConvertBits", true, {{"bits", 'i'}}, convert_bits},
