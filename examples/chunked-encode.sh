@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Encodes a script's video as CHUNKS frame ranges, one x264 job a range, run
 # by GNU parallel on this machine or spread over others through ssh, and
-# joins the encoded chunks in order into NAME.264 beside the script. The
-# chunks and their logs (chunkN.264, chunkN.log) are written there too, and
-# those of an earlier run are removed first.
+# joins the encoded chunks in order into NAME.264 beside the script, once
+# every chunk has succeeded. The chunks and their logs (chunkN.264,
+# chunkN.log) are written there too. A failed chunk's log is kept and
+# named. NAME.264 of an earlier run is not replaced unless OVERWRITE=1, and
+# the chunks of an earlier run are removed only with a line that says so.
 #
 #   examples/chunked-encode.sh SCRIPT CHUNKS [SSHLOGINS]
 #
@@ -28,6 +30,7 @@
 #   X264_OPTIONS           for every chunk (default: --preset medium)
 #   PARALLEL_OPTIONS       more options for GNU parallel: --retries 2,
 #                          --joblog FILE, --resume, --ssh "ssh -p 2222"
+#   OVERWRITE              1: replace an existing NAME.264
 set -euo pipefail
 
 if [ $# -lt 2 ] || [ $# -gt 3 ]; then
@@ -40,19 +43,38 @@ export AVISYNTH_LIBRARY_PATH=${AVISYNTH_LIBRARY_PATH:-}
 export X264_OPTIONS=${X264_OPTIONS:---preset medium}
 
 # One chunk: frames FIRST to LAST into chunkN.264, with a log that says
-# where it ran. Runs in the working folder, with the script beside it.
+# where it ran. Over ssh it runs in a working folder with the script beside
+# it, and its files go back; on this machine (":" in the login list) GNU
+# parallel gives it an empty working folder and takes nothing back, so it
+# works in the script's own folder, HOME_FOLDER.
 chunk_job() {
-  local first=$1 last=$2 n=$3 script=$4
+  local first=$1 last=$2 n=$3 script=$4 home=$5 status=0
   set -o pipefail
+  if [ ! -e "$script" ] && [ -e "$home/$script" ]; then
+    cd "$home" || return 2
+  fi
   echo "chunk $n: frames $first to $last on $(hostname) as $(id -un), ${SSH_CONNECTION:+ssh $SSH_CONNECTION}" >"chunk$n.log"
   LD_LIBRARY_PATH=$AVISYNTH_LIBRARY_PATH${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH} \
     "$CLIPSPOUT" -s "$first" -e "$last" video "$script" 2>>"chunk$n.log" |
-    x264 $X264_OPTIONS --demuxer y4m -o "chunk$n.264" - 2>>"chunk$n.log"
+    x264 $X264_OPTIONS --demuxer y4m -o "chunk$n.264" - 2>>"chunk$n.log" || status=$?
+  if [ $status -ne 0 ]; then
+    # The log may not come back from a failed job: its text goes to
+    # standard error as well.
+    echo "chunk $n failed (status $status) on $(hostname); its log, chunk$n.log:" >&2
+    sed 's/^/  /' "chunk$n.log" >&2
+  fi
+  return $status
 }
 export -f chunk_job
 
 cd "$(dirname "$script")"
 name=$(basename "$script")
+home=$(pwd)
+out=${name%.*}.264
+if [ -e "$out" ] && [ "${OVERWRITE:-}" != 1 ]; then
+  echo "$0: $home/$out exists: move it away, or set OVERWRITE=1 to replace it once every chunk has succeeded" >&2
+  exit 2
+fi
 
 # The ranges come from the clip's own frame count.
 frames=$(LD_LIBRARY_PATH=$AVISYNTH_LIBRARY_PATH${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH} "$CLIPSPOUT" info "$name" |
@@ -76,13 +98,29 @@ if [ -n "$logins" ]; then
     remote+=(--transferfile "$file")
   done
 fi
-rm -f chunk*.264 chunk*.log
+earlier=$(ls chunk*.264 chunk*.log 2>/dev/null || true)
+if [ -n "$earlier" ]; then
+  echo "$0: removing the chunks of an earlier run in $home:" $earlier >&2
+  rm -f chunk*.264 chunk*.log
+fi
+status=0
 # shellcheck disable=SC2086
 parallel --will-cite --halt now,fail=1 --link "${remote[@]}" ${PARALLEL_OPTIONS:-} \
-  chunk_job '{1}' '{2}' '{#}' "$name" ::: "${starts[@]}" ::: "${ends[@]}"
+  chunk_job '{1}' '{2}' '{#}' "$name" "$home" ::: "${starts[@]}" ::: "${ends[@]}" || status=$?
+missing=()
+for ((i = 1; i <= chunks; i++)); do
+  [ -s "chunk$i.264" ] || missing+=("chunk$i")
+done
+if [ $status -ne 0 ] || [ ${#missing[@]} -ne 0 ]; then
+  logs=$(ls chunk*.log 2>/dev/null | tr '\n' ' ' || true)
+  echo "$0: the encode failed (GNU parallel: status $status${missing:+; missing: ${missing[*]}}): nothing is" \
+    "joined${logs:+; the logs that came back, in $home: $logs}" >&2
+  exit 2
+fi
 
-out=${name%.*}.264
+[ -e "$out" ] && echo "$0: replacing $home/$out (OVERWRITE=1)" >&2
 for ((i = 1; i <= chunks; i++)); do
   cat "chunk$i.264"
-done >"$out"
-echo "$0: $frames frames in $chunks chunks: $(dirname "$script")/$out" >&2
+done >"$out.partial"
+mv "$out.partial" "$out"
+echo "$0: $frames frames in $chunks chunks: $home/$out" >&2

@@ -61,7 +61,10 @@ protected:
             GTEST_SKIP() << "no real frame server or no FFMS2 plugin";
         if (access("/usr/sbin/sshd", X_OK) != 0)
             return skip_loudly("no /usr/sbin/sshd (Debian's openssh-server)");
-        folder = write_script("ssh/x", "");
+        // A folder of each test's own: each has its own keys and sshd.
+        folder = write_script(std::string("ssh-") + testing::UnitTest::GetInstance()->current_test_info()->name() +
+                                  "/x",
+                              "");
         folder.erase(folder.rfind('/'));
         port = free_loopback_port();
         std::ofstream(folder + "/sshd_config")
@@ -152,4 +155,69 @@ TEST_F(SshChunks, ReadmeRecipeOverTwoLoginsJoinsUpToTheWholeRun)
               "75\n");
     // Nothing of the jobs' working folders is left on the logins.
     EXPECT_EQ(shell("ls ~/.parallel/tmp 2>/dev/null | grep -v '^sshlogin$'"), "");
+}
+
+// This machine in the login list (":"), beside an ssh login: its chunks run
+// in the script's folder, where GNU parallel would give them an empty one.
+TEST_F(SshChunks, ThisMachineBesideAnSshLogin)
+{
+    std::string films = folder + "/mixed";
+    int status = -1;
+    std::string log = shell("mkdir -p '" + films + "'", &status);
+    std::ofstream(films + "/film.avs") << "BlankClip(length=40, width=64, height=48, pixel_type=\"YV12\", fps=25)\n";
+    const std::string environment = "CLIPSPOUT='" + std::string(CLIPSPOUT_TOOL) + "' AVISYNTH_LIBRARY_PATH='" +
+                                    build_folder(STANDIN) + "' X264_OPTIONS='--qp 0 --preset ultrafast' " +
+                                    "PARALLEL_SSH='ssh -p " + std::to_string(port) + " -i " + folder + "/user_key " +
+                                    ssh_options + "' ";
+    log = shell(environment + "'" + std::string(TEST_SOURCE_DIR) + "/examples/chunked-encode.sh' '" + films +
+                    "/film.avs' 4 1/:,1/127.0.0.1 2>&1",
+                &status);
+    ASSERT_EQ(status, 0) << log;
+    int here = 0, over_ssh = 0;
+    for (int n = 1; n <= 4; ++n) {
+        const std::string chunk_log = read_file(films + "/chunk" + std::to_string(n) + ".log");
+        EXPECT_NE(chunk_log.find("encoded"), std::string::npos) << chunk_log;
+        (chunk_log.find(", ssh ") == std::string::npos ? here : over_ssh) += 1;
+    }
+    EXPECT_GT(here, 0);
+    EXPECT_GT(over_ssh, 0);
+    EXPECT_EQ(shell("ffprobe -v error -count_frames -show_entries stream=nb_read_frames -of csv=p=0 '" + films +
+                    "/film.264'"),
+              "40\n");
+}
+
+// On this machine alone: a result of an earlier run is not replaced unless
+// asked; a failed chunk's log is kept and named, and nothing is joined; the
+// chunks of an earlier run go with a line that says so.
+TEST(ChunkedEncode, FailuresKeepTheLogAndWriteNoResult)
+{
+    if (shell("command -v parallel").empty() || shell("command -v x264").empty())
+        GTEST_SKIP() << "no GNU parallel or x264";
+    const std::string script = write_script("chunked/film.avs", "BlankClip(length=40, width=64, height=48, "
+                                                                "pixel_type=\"YV12\", fps=25)\n");
+    const std::string films = script.substr(0, script.rfind('/'));
+    const std::string run = "CLIPSPOUT='" + std::string(CLIPSPOUT_TOOL) + "' AVISYNTH_LIBRARY_PATH='" +
+                            build_folder(STANDIN) + "' '" + std::string(TEST_SOURCE_DIR) +
+                            "/examples/chunked-encode.sh' '" + script + "' 4 2/: 2>&1";
+    int status = -1;
+    std::ofstream(films + "/film.264") << "an earlier result";
+    std::string log = shell("X264_OPTIONS='--preset ultrafast' " + run, &status);
+    EXPECT_EQ(status, 2) << log;
+    EXPECT_NE(log.find("film.264 exists: move it away, or set OVERWRITE=1"), std::string::npos) << log;
+    EXPECT_EQ(read_file(films + "/film.264"), "an earlier result");
+
+    log = shell("OVERWRITE=1 X264_OPTIONS='--no-such-option' " + run, &status);
+    EXPECT_EQ(status, 2) << log;
+    EXPECT_NE(log.find("nothing is joined; the logs that came back, in " + films + ": chunk"), std::string::npos)
+        << log;
+    EXPECT_NE(log.find("x264: unrecognized option '--no-such-option'"), std::string::npos) << log;
+    EXPECT_EQ(read_file(films + "/film.264"), "an earlier result") << "a failed run replaced the result";
+
+    log = shell("OVERWRITE=1 X264_OPTIONS='--preset ultrafast' " + run, &status);
+    EXPECT_EQ(status, 0) << log;
+    EXPECT_NE(log.find("removing the chunks of an earlier run in " + films + ": chunk"), std::string::npos) << log;
+    EXPECT_NE(log.find("replacing " + films + "/film.264 (OVERWRITE=1)"), std::string::npos) << log;
+    EXPECT_EQ(shell("ffprobe -v error -count_frames -show_entries stream=nb_read_frames -of csv=p=0 '" + films +
+                    "/film.264'"),
+              "40\n");
 }
