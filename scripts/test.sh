@@ -19,7 +19,7 @@ cd "$(dirname "$0")/.."
 
 . scripts/ensure-packages.sh
 . scripts/real-frameserver.sh
-ensure_packages g++ binutils cmake ninja-build xz-utils libgtest-dev ffmpeg x264 x265 svt-av1 mpv sox flac wavpack mkvtoolnix parallel openssh-server openssh-client rsync \
+ensure_packages g++ binutils cmake ninja-build xz-utils libgtest-dev ffmpeg x264 x265 svt-av1 mpv sox flac wavpack mkvtoolnix parallel openssh-server openssh-client rsync opus-tools gnuplot-nox \
   autoconf automake libtool pkg-config make libavformat-dev libavcodec-dev libswscale-dev libavutil-dev \
   libswresample-dev zlib1g-dev
 
@@ -29,10 +29,10 @@ selection=()
 if [ "${1:-}" = "--sanitize" ]; then
   build=build-sanitize
   options=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DCLIPSPOUT_SANITIZE=ON)
-  # The film-length track and the chunked encode over ssh prove the readers
-  # and the recipe, not memory safety: once, natively, is enough. The memory
-  # meter sees would be the sanitizers'.
-  selection=(-LE 'film|ssh|memory')
+  # The film-length track, the chunked encode over ssh and the documents'
+  # recipes prove the readers and the recipes, not memory safety: once,
+  # natively, is enough. The memory meter sees would be the sanitizers'.
+  selection=(-LE 'film|ssh|memory|recipes')
   export LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp:print_suppressions=0${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
 elif [ "${1:-}" = "--tsan" ]; then
   build=build-tsan

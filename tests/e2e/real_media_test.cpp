@@ -538,7 +538,7 @@ TEST_F(RealMedia, InterlacedSourcesKeepTheirFieldOrder)
             }
         }
 
-        // The README's remedy: the script says what the frames say.
+        // The documented remedy: the script says what the frames say.
         if (c.fix) {
             run_result fixed = run_tool({"x264bd", video_script(media, std::string(c.fix) + "\n")}, on_real_server());
             EXPECT_EQ(fixed.status, 0);
@@ -599,7 +599,7 @@ TEST_F(RealMedia, VariableFrameRateKeepsItsTimingThroughTimecodes)
     EXPECT_EQ(read_file(tc), "# timestamp format v2\n0.000000\n50.000000\n67.000000\n100.000000\n150.000000\n"
                              "167.000000\n");
 
-    // The README's recipe: encode from the pipe, then mux with the
+    // The documented recipe: encode from the pipe, then mux with the
     // timecodes; the film gets its own timing back.
     if (shell("command -v mkvmerge").empty())
         GTEST_SKIP() << "no mkvmerge (Debian's mkvtoolnix)";
@@ -861,7 +861,7 @@ TEST_F(RealMedia, ARetimedClipWarnsOfTheSourcesDurations)
 
 TEST_F(RealMedia, AnEncodeOfTheStreamKeepsEverything)
 {
-    // The README's command: the HDR10 film, its sound beside it, into libx265
+    // The documented command: the HDR10 film, its sound beside it, into libx265
     // and FLAC in one ffmpeg run, with no flag about colour.
     std::string media = make_media("hdr10_film.mkv", test_picture(24, 128, 72) + test_tones(2, 24 / 25.0) +
                                                          "-map 0:v -map 1:a -c:a flac " + hdr10_encode);
@@ -890,7 +890,7 @@ TEST_F(RealMedia, AnEncodeOfTheStreamKeepsEverything)
 
 TEST_F(RealMedia, MatroskaChunksJoinUpToTheWhole)
 {
-    // The README's recipe, lossless so that frames can be compared: ranges
+    // The documented recipe, lossless so that frames can be compared: ranges
     // encoded in parallel, joined by ffmpeg's concat demuxer.
     std::string media = make_media("chunks.mkv", test_picture(60) + test_tones(2, 60 / 25.0) +
                                                      "-map 0:v -map 1:a -pix_fmt yuv420p -c:v libx264 -preset "

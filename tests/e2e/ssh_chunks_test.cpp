@@ -1,4 +1,4 @@
-// The README's chunked encode, spread over two ssh logins for real: an sshd
+// The documented chunked encode, spread over two ssh logins for real: an sshd
 // of the test's own on loopback (127.0.0.1 and 127.0.0.2, a free port, a
 // throwaway host key and user key, nothing of the machine's ssh set-up
 // touched), examples/chunked-encode.sh on an H.264 film through FFMS2, and
