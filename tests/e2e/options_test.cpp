@@ -63,7 +63,7 @@ TEST(Options, EachCommandLine)
         {{"--help"}, 0, USAGE_TEXT + std::string("More modes:\n   mkv    - output video and audio as one matroska"),
          ""},
         {{"--depth=10", "--help", "video"}, 0, USAGE_TEXT, ""},
-        {{"--version"}, 0, "clipspout 0.3.0\nframe server: clipspout's stand-in frame server\ninterface version: 11\n", ""},
+        {{"--version"}, 0, "clipspout " CLIPSPOUT_TEST_VERSION "\nframe server: clipspout's stand-in frame server\ninterface version: 11\n", ""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::PrintToString(c.args));
@@ -83,7 +83,7 @@ TEST(Options, EachCommandLine)
     absent.frameserver = NO_FRAMESERVER;
     run_result r = run_tool({"--version"}, absent);
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(lf_text(r.out), "clipspout 0.3.0\n");
+    EXPECT_EQ(lf_text(r.out), "clipspout " CLIPSPOUT_TEST_VERSION "\n");
     EXPECT_EQ(r.err.rfind("clipspout [warn]: no frame server to report: cannot load " + frameserver_library(), 0), 0u)
         << r.err;
 }
