@@ -10,11 +10,16 @@ order that turns round by round:
            busy processes side by side, the floor of any pipeline here
   shell    clipspout video S.avs | x264 ... -
   started  clipspout video S.avs x264 ... -   (the tool starts x264 itself)
+  open     clipspout info S.avs: the script's import (the source's index,
+           its decoder), which the encoder waits through for its first frame
 
 and prints the medians over the rounds of shell / max(script, x264),
 started / max(script, x264), both / max(script, x264) and started / shell,
 each taken within its round, with the tool's peak resident memory on both
-roads."""
+roads. A joined pipeline cannot start encoding before the script has opened
+its source, so it also prints both roads against the floor that leaves,
+max(script, open + x264).
+"""
 
 import argparse
 import os
@@ -124,7 +129,7 @@ def main():
                 subprocess.run([tool, "video", script], stdout=f, stderr=subprocess.DEVNULL, check=True)
             x264 = ["x264", "--threads", "1", "--preset", preset, "--quiet", "--demuxer", "y4m", "-o",
                     os.path.join(folder, "out.264")]
-            rounds = {"script": [], "x264": [], "both": [], "shell": [], "started": []}
+            rounds = {"script": [], "x264": [], "both": [], "shell": [], "started": [], "open": []}
             peak = 0
 
             def run_part(part):
@@ -133,6 +138,8 @@ def main():
                     return timed_pipe([tool, "video", script], [discard], stats)[0]
                 if part == "x264":
                     return timed(x264 + [stream])[0]
+                if part == "open":
+                    return timed([tool, "info", script])[0]
                 if part == "both":
                     with open(stream, "rb") as y4m:
                         return timed_side_by_side([([tool, "video", script], None), ([discard], None)],
@@ -154,6 +161,9 @@ def main():
             started_ratio = statistics.median(t / m for t, m in zip(rounds["started"], slower))
             both_ratio = statistics.median(t / m for t, m in zip(rounds["both"], slower))
             road_ratio = statistics.median(d / c for d, c in zip(rounds["started"], rounds["shell"]))
+            floor = [max(s, o + x) for s, o, x in zip(rounds["script"], rounds["open"], rounds["x264"])]
+            shell_floor = statistics.median(t / f for t, f in zip(rounds["shell"], floor))
+            started_floor = statistics.median(t / f for t, f in zip(rounds["started"], floor))
             holds = shell_ratio <= WITHIN_SLOWER_PART and started_ratio <= WITHIN_SLOWER_PART and \
                 road_ratio <= WITHIN_SHELL
             median = {part: statistics.median(times) for part, times in rounds.items()}
@@ -161,7 +171,8 @@ def main():
                   f"{median['shell']:7.2f} {median['started']:7.2f} {shell_ratio:9.3f} {started_ratio:11.3f} "
                   f"{both_ratio:8.3f} {road_ratio:13.3f} "
                   f"{peak / 1024:7.1f}MB {'ok' if holds else 'ABOVE'} (<= {WITHIN_SLOWER_PART} of the slower part, "
-                  f"started <= {WITHIN_SHELL} of shell)")
+                  f"started <= {WITHIN_SHELL} of shell); open {median['open']:.2f} s, "
+                  f"shell/floor {shell_floor:.3f}, started/floor {started_floor:.3f}")
             sys.stdout.flush()
 
 

@@ -833,6 +833,17 @@ TEST_F(RealMedia, AVariableRateKeepsItsFramesIntoMp4)
     ASSERT_EQ(status, 0) << log;
     EXPECT_EQ(probe(mp4, "stream=nb_read_frames"), "60\n");
     EXPECT_LE(max_distance(frame_times(mp4), frame_times(media)), 0.001);
+    // The documented line, from the pipe: -enc_time_base -1 keeps the
+    // stream's own timebase, so every frame keeps its time exactly, where
+    // ffmpeg's own choice moves them by a fraction of a millisecond.
+    const std::string exact = write_script("media/vfr_mp4_exact.mp4", "");
+    const std::string piped = shell(tool_command(on_real_server()) + " mkv '" + video_script(media) +
+                                        "' 2>/dev/null | ffmpeg -v error -y -i - -fps_mode passthrough -enc_time_base -1 "
+                                        "-c:v libx264 -preset ultrafast '" + exact + "' 2>&1",
+                                    &status);
+    ASSERT_EQ(status, 0) << piped;
+    EXPECT_EQ(probe(exact, "stream=nb_read_frames"), "60\n");
+    EXPECT_LE(max_distance(frame_times(exact), frame_times(media)), 1e-6);
 }
 
 TEST_F(RealMedia, ARetimedClipWarnsOfTheSourcesDurations)
