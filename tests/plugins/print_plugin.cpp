@@ -9,11 +9,10 @@
 // the process, whatever its file's name and folder, so that it needs no
 // import library.
 
-#include <cstdio>
 #include <cstring>
-#include <iostream>
 #include <string>
 
+#include "../helpers/stdout_prints.h"
 #include "frameserver/avs_c.h"
 
 #if defined(_WIN32)
@@ -55,20 +54,7 @@ static avs_get_frame_func get_frame;
 
 static void print_on_stdout(const std::string& when)
 {
-    printf("print plugin: printf at %s\n", when.c_str());  // left in stdio's buffer, as most plugins leave it
-    std::cout << "print plugin: cout at " << when << "\n" << std::flush;
-    const std::string line = "print plugin: write at " + when + "\n";
-#if defined(_WIN32)
-    if (_write(1, line.data(), static_cast<unsigned>(line.size())) < 0)
-        return;
-    const std::string handle_line = "print plugin: WriteFile at " + when + "\n";
-    DWORD done = 0;
-    WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), handle_line.data(), static_cast<DWORD>(handle_line.size()), &done,
-              nullptr);
-#else
-    if (write(1, line.data(), line.size()) < 0)
-        return;
-#endif
+    print_on_stdout_every_way("print plugin", when);
 }
 
 #if defined(_WIN32)
