@@ -1042,3 +1042,20 @@ TEST_F(RealServer, TwoReleasesSideBySideEachByItsFolder)
     const run_result searched = run_tool({"info", script}, nowhere);
     EXPECT_EQ(searched.status, 2) << "the tool's own search found a library";
 }
+
+// The real server's own words for a function it does not have, and the
+// tool's line naming the plugin that gives it (FFMS2 here is not in any
+// folder AviSynth+ loads plugins from by itself).
+TEST_F(RealServer, AMissingSourcePluginIsNamedWithItsRemedy)
+{
+    const run_result r = run_real("info", "missing_source.avs", "FFVideoSource(\"film.mkv\")\n");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("There is no function named 'FFVideoSource'"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("clipspout [info]: FFVideoSource comes from the FFMS2 source plugin, which is not loaded: "
+                         "LoadPlugin(\"PATH\")"),
+              std::string::npos)
+        << r.err;
+    EXPECT_TRUE(r.err.size() > 57 &&
+                r.err.compare(r.err.size() - 57, 57, "clipspout [error]: avs files return value is not a clip.\n") == 0)
+        << r.err;
+}
