@@ -12,8 +12,11 @@
 # SSHLOGINS is GNU parallel's --sshlogin list: host1,user@host2 (":" is this
 # machine; "2/host" gives a host 2 jobs at a time). Without it the jobs run
 # here. Over ssh each job runs in a working folder of its own on the machine
-# that takes it: the script and the files named in TRANSFER travel there,
-# the chunk and its log come back, and the folder is removed.
+# that takes it, ~/.parallel/tmp/clipspout-chunks-HOST-PID-N: the script and
+# the files named in TRANSFER travel there, the chunk and its log come back,
+# and the folder is removed. When the run ends, whether it succeeded,
+# failed or was stopped, the folders of this run left on any login (a job
+# stopped when another failed, one on this machine) are removed as well.
 #
 # Every machine needs, at the same paths: clipspout, AviSynth+ and the
 # source plugin (installed, or loaded by the script with LoadPlugin and an
@@ -29,7 +32,9 @@
 #                          script's folder (the source film), space-separated
 #   X264_OPTIONS           for every chunk (default: --preset medium)
 #   PARALLEL_OPTIONS       more options for GNU parallel: --retries 2,
-#                          --joblog FILE, --resume, --ssh "ssh -p 2222"
+#                          --joblog FILE, --resume (word-split: no quoting)
+#   PARALLEL_SSH           GNU parallel's own: the ssh command, with its
+#                          options ("ssh -p 2222 -i KEY")
 #   OVERWRITE              1: replace an existing NAME.264
 set -euo pipefail
 
@@ -90,10 +95,24 @@ for ((i = 0; i < chunks; i++)); do
   ends+=($(((i + 1) * frames / chunks - 1)))
 done
 
+# Each job's working folder is named after this run, not left to GNU
+# parallel's "...", whose name holds parallel's own pid: a job stopped by
+# --halt is never cleaned by --cleanup, and a job on this machine (":")
+# never is, so this run's folders are found by name and removed at the end.
+run=clipspout-chunks-$(hostname)-$$
+remove_working_folders() {
+  [ -n "$logins" ] || return 0
+  parallel --will-cite --nonall --sshlogin "$logins" "cd && rm -rf .parallel/tmp/$run-*" >/dev/null 2>&1 ||
+    echo "$0: could not remove this run's working folders (~/.parallel/tmp/$run-*) on every login" >&2
+}
+trap 'remove_working_folders; exit 130' INT
+trap 'remove_working_folders; exit 143' TERM
+
 remote=()
 if [ -n "$logins" ]; then
   remote=(--sshlogin "$logins" --env chunk_job --env CLIPSPOUT --env AVISYNTH_LIBRARY_PATH --env X264_OPTIONS
-    --workdir ... --transferfile "$name" --return 'chunk{#}.264' --return 'chunk{#}.log' --cleanup)
+    --workdir ".parallel/tmp/$run-{#}" --transferfile "$name" --return 'chunk{#}.264' --return 'chunk{#}.log'
+    --cleanup)
   for file in ${TRANSFER:-}; do
     remote+=(--transferfile "$file")
   done
@@ -107,6 +126,8 @@ status=0
 # shellcheck disable=SC2086
 parallel --will-cite --halt now,fail=1 --link "${remote[@]}" ${PARALLEL_OPTIONS:-} \
   chunk_job '{1}' '{2}' '{#}' "$name" "$home" ::: "${starts[@]}" ::: "${ends[@]}" || status=$?
+trap - INT TERM
+remove_working_folders
 missing=()
 for ((i = 1; i <= chunks; i++)); do
   [ -s "chunk$i.264" ] || missing+=("chunk$i")

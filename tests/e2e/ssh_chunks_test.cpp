@@ -41,11 +41,34 @@ int free_loopback_port()
     return port;
 }
 
+// The jobs' working folders under ~/.parallel/tmp, on this machine and on
+// the logins alike (they share the home). Other runs may have left theirs,
+// so each test holds the folders to what was there before it; the tests of
+// this binary take turns (RESOURCE_LOCK), so no other run's live folder
+// shows.
+std::set<std::string> working_folders()
+{
+    std::set<std::string> names;
+    std::istringstream listing(shell("ls ~/.parallel/tmp 2>/dev/null"));
+    for (std::string name; std::getline(listing, name);)
+        if (name != "sshlogin")
+            names.insert(name);
+    return names;
+}
+
 class SshChunks : public testing::Test {
 protected:
     std::string folder;
     int port = -1;
     pid_t sshd = 0;
+    std::set<std::string> folders_before = working_folders();
+
+    std::string environment(const std::string& frameserver)
+    {
+        return "CLIPSPOUT='" + std::string(CLIPSPOUT_TOOL) + "' AVISYNTH_LIBRARY_PATH='" + frameserver +
+               "' PARALLEL_SSH='ssh -p " + std::to_string(port) + " -i " + folder + "/user_key " + ssh_options +
+               "' ";
+    }
 
     void skip_loudly(const std::string& why)
     {
@@ -116,11 +139,8 @@ TEST_F(SshChunks, ReadmeRecipeOverTwoLoginsJoinsUpToTheWholeRun)
     // Lossless chunks, so that their decode is the frames themselves.
     run_options server;
     server.frameserver = real_frameserver();
-    const std::string environment = "CLIPSPOUT='" + std::string(CLIPSPOUT_TOOL) + "' AVISYNTH_LIBRARY_PATH='" +
-                                    real_frameserver() + "' TRANSFER=film.mp4 X264_OPTIONS='--qp 0 --preset ultrafast' " +
-                                    "PARALLEL_SSH='ssh -p " + std::to_string(port) + " -i " + folder + "/user_key " +
-                                    ssh_options + "' ";
-    log = shell(environment + "'" + std::string(TEST_SOURCE_DIR) + "/examples/chunked-encode.sh' '" + films +
+    log = shell(environment(real_frameserver()) + "TRANSFER=film.mp4 X264_OPTIONS='--qp 0 --preset ultrafast' '" +
+                    std::string(TEST_SOURCE_DIR) + "/examples/chunked-encode.sh' '" + films +
                     "/film.avs' 4 1/127.0.0.1,1/127.0.0.2 2>&1",
                 &status);
     ASSERT_EQ(status, 0) << log;
@@ -153,8 +173,8 @@ TEST_F(SshChunks, ReadmeRecipeOverTwoLoginsJoinsUpToTheWholeRun)
     EXPECT_EQ(shell("ffprobe -v error -count_frames -show_entries stream=nb_read_frames -of csv=p=0 '" + films +
                     "/film.264'"),
               "75\n");
-    // Nothing of the jobs' working folders is left on the logins.
-    EXPECT_EQ(shell("ls ~/.parallel/tmp 2>/dev/null | grep -v '^sshlogin$'"), "");
+    // Nothing of the jobs' working folders (the film, its index) is left.
+    EXPECT_EQ(working_folders(), folders_before);
 }
 
 // This machine in the login list (":"), beside an ssh login: its chunks run
@@ -165,12 +185,8 @@ TEST_F(SshChunks, ThisMachineBesideAnSshLogin)
     int status = -1;
     std::string log = shell("mkdir -p '" + films + "'", &status);
     std::ofstream(films + "/film.avs") << "BlankClip(length=40, width=64, height=48, pixel_type=\"YV12\", fps=25)\n";
-    const std::string environment = "CLIPSPOUT='" + std::string(CLIPSPOUT_TOOL) + "' AVISYNTH_LIBRARY_PATH='" +
-                                    build_folder(STANDIN) + "' X264_OPTIONS='--qp 0 --preset ultrafast' " +
-                                    "PARALLEL_SSH='ssh -p " + std::to_string(port) + " -i " + folder + "/user_key " +
-                                    ssh_options + "' ";
-    log = shell(environment + "'" + std::string(TEST_SOURCE_DIR) + "/examples/chunked-encode.sh' '" + films +
-                    "/film.avs' 4 1/:,1/127.0.0.1 2>&1",
+    log = shell(environment(build_folder(STANDIN)) + "X264_OPTIONS='--qp 0 --preset ultrafast' '" +
+                    std::string(TEST_SOURCE_DIR) + "/examples/chunked-encode.sh' '" + films + "/film.avs' 4 1/:,1/127.0.0.1 2>&1",
                 &status);
     ASSERT_EQ(status, 0) << log;
     int here = 0, over_ssh = 0;
@@ -184,6 +200,32 @@ TEST_F(SshChunks, ThisMachineBesideAnSshLogin)
     EXPECT_EQ(shell("ffprobe -v error -count_frames -show_entries stream=nb_read_frames -of csv=p=0 '" + films +
                     "/film.264'"),
               "40\n");
+    // GNU parallel cleans no working folder of a job on this machine.
+    EXPECT_EQ(working_folders(), folders_before);
+}
+
+// A chunk that fails over ssh halts the run: the job still running on the
+// other login is stopped before --cleanup could remove its folder, and
+// nothing is joined.
+TEST_F(SshChunks, AFailedChunkStopsTheOthersAndLeavesNoWorkingFolder)
+{
+    std::string films = folder + "/failing";
+    int status = -1;
+    shell("mkdir -p '" + films + "'", &status);
+    // Frame 5 fails half a second in; the second chunk (frames 20 to 39)
+    // takes two seconds, so it is running when the first ends.
+    std::ofstream(films + "/film.avs") << "BlankClip(length=40, width=64, height=48, pixel_type=\"YV12\", fps=25)."
+                                          "StandinFault(frame=5, slow=100)\n";
+    const std::string log = shell(environment(build_folder(STANDIN)) + "X264_OPTIONS='--preset ultrafast' '" +
+                                      std::string(TEST_SOURCE_DIR) + "/examples/chunked-encode.sh' '" + films +
+                                      "/film.avs' 2 1/127.0.0.1,1/127.0.0.2 2>&1",
+                                  &status);
+    EXPECT_EQ(status, 2) << log;
+    EXPECT_NE(log.find("chunk 1 failed"), std::string::npos) << log;
+    EXPECT_NE(log.find("nothing is joined"), std::string::npos) << log;
+    EXPECT_EQ(log.find("could not remove"), std::string::npos) << log;
+    EXPECT_NE(access((films + "/film.264").c_str(), F_OK), 0) << "a failed run wrote a result";
+    EXPECT_EQ(working_folders(), folders_before);
 }
 
 // On this machine alone: a result of an earlier run is not replaced unless
