@@ -11,7 +11,7 @@ int main(int argc, char** argv)
 {
     if (argc != 2)
         return 2;
-    load_frameserver();
+    load_frameserver("");  // the system's search, as LD_LIBRARY_PATH gives it
     AVS_ScriptEnvironment* env = avs.avs_create_script_environment(AVS_INTERFACE_VERSION);
     const AVS_Value path = string_value(argv[1]);
     AVS_Clip* clip = take_filtered_clip(avs.avs_invoke(env, "Import", single_argument(&path), nullptr), env,
