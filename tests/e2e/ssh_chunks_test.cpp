@@ -63,11 +63,17 @@ protected:
     pid_t sshd = 0;
     std::set<std::string> folders_before = working_folders();
 
-    std::string environment(const std::string& frameserver)
+    // examples/chunked-encode.sh SCRIPT ARGUMENTS through the frame server
+    // in the folder frameserver, with this test's ssh key and port and the
+    // settings (VARIABLE='VALUE' ...); returns what it printed.
+    std::string chunked_encode(const std::string& frameserver, const std::string& settings,
+                               const std::string& script, const std::string& arguments, int* status)
     {
-        return "CLIPSPOUT='" + std::string(CLIPSPOUT_TOOL) + "' AVISYNTH_LIBRARY_PATH='" + frameserver +
-               "' PARALLEL_SSH='ssh -p " + std::to_string(port) + " -i " + folder + "/user_key " + ssh_options +
-               "' ";
+        return shell("CLIPSPOUT='" + std::string(CLIPSPOUT_TOOL) + "' AVISYNTH_LIBRARY_PATH='" + frameserver +
+                         "' PARALLEL_SSH='ssh -p " + std::to_string(port) + " -i " + folder + "/user_key " +
+                         ssh_options + "' " + settings + " '" + std::string(TEST_SOURCE_DIR) +
+                         "/examples/chunked-encode.sh' '" + script + "' " + arguments + " 2>&1",
+                     status);
     }
 
     void skip_loudly(const std::string& why)
@@ -139,10 +145,8 @@ TEST_F(SshChunks, ReadmeRecipeOverTwoLoginsJoinsUpToTheWholeRun)
     // Lossless chunks, so that their decode is the frames themselves.
     run_options server;
     server.frameserver = real_frameserver();
-    log = shell(environment(real_frameserver()) + "TRANSFER=film.mp4 X264_OPTIONS='--qp 0 --preset ultrafast' '" +
-                    std::string(TEST_SOURCE_DIR) + "/examples/chunked-encode.sh' '" + films +
-                    "/film.avs' 4 1/127.0.0.1,1/127.0.0.2 2>&1",
-                &status);
+    log = chunked_encode(real_frameserver(), "TRANSFER=film.mp4 X264_OPTIONS='--qp 0 --preset ultrafast'",
+                         films + "/film.avs", "4 1/127.0.0.1,1/127.0.0.2", &status);
     ASSERT_EQ(status, 0) << log;
 
     // Every chunk came back through ssh, and both logins took some.
@@ -185,9 +189,8 @@ TEST_F(SshChunks, ThisMachineBesideAnSshLogin)
     int status = -1;
     std::string log = shell("mkdir -p '" + films + "'", &status);
     std::ofstream(films + "/film.avs") << "BlankClip(length=40, width=64, height=48, pixel_type=\"YV12\", fps=25)\n";
-    log = shell(environment(build_folder(STANDIN)) + "X264_OPTIONS='--qp 0 --preset ultrafast' '" +
-                    std::string(TEST_SOURCE_DIR) + "/examples/chunked-encode.sh' '" + films + "/film.avs' 4 1/:,1/127.0.0.1 2>&1",
-                &status);
+    log = chunked_encode(build_folder(STANDIN), "X264_OPTIONS='--qp 0 --preset ultrafast'", films + "/film.avs",
+                         "4 1/:,1/127.0.0.1", &status);
     ASSERT_EQ(status, 0) << log;
     int here = 0, over_ssh = 0;
     for (int n = 1; n <= 4; ++n) {
@@ -216,10 +219,8 @@ TEST_F(SshChunks, AFailedChunkStopsTheOthersAndLeavesNoWorkingFolder)
     // takes two seconds, so it is running when the first ends.
     std::ofstream(films + "/film.avs") << "BlankClip(length=40, width=64, height=48, pixel_type=\"YV12\", fps=25)."
                                           "StandinFault(frame=5, slow=100)\n";
-    const std::string log = shell(environment(build_folder(STANDIN)) + "X264_OPTIONS='--preset ultrafast' '" +
-                                      std::string(TEST_SOURCE_DIR) + "/examples/chunked-encode.sh' '" + films +
-                                      "/film.avs' 2 1/127.0.0.1,1/127.0.0.2 2>&1",
-                                  &status);
+    const std::string log = chunked_encode(build_folder(STANDIN), "X264_OPTIONS='--preset ultrafast'",
+                                           films + "/film.avs", "2 1/127.0.0.1,1/127.0.0.2", &status);
     EXPECT_EQ(status, 2) << log;
     EXPECT_NE(log.find("chunk 1 failed"), std::string::npos) << log;
     EXPECT_NE(log.find("nothing is joined"), std::string::npos) << log;
